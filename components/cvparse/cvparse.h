@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QVector>
+
+#include <cstdint>
+#include <vector>
+
+// One command found by CVParse::parse. For a complete match `id` is the
+// registered id and `end` is start + length - 1. A partial match (id
+// ParseMatch::Partial) covers the bytes from `start` to the end of the input,
+// which may begin a command whose rest has not arrived yet.
+struct ParseMatch
+{
+    enum { Partial = -2 };
+    qint32 id;
+    qint32 start;
+    qint32 end;
+    qint32 length;
+};
+
+// Finds registered byte literals in a block of bytes.
+//
+// Each pattern is given one anchor: a byte of the pattern that is rare in
+// ordinary data, chosen so that few distinct anchor bytes cover all patterns.
+// parse() looks only for anchor bytes with memchr and tries, at each hit, the
+// patterns anchored on that byte, so the cost follows the number of anchor
+// hits, not the number of patterns times the input length.
+class CVParse
+{
+public:
+    CVParse();
+    ~CVParse();
+
+    void addCommand(const QByteArray &pattern, int id);
+
+    // Matches in ascending start order, never overlapping: where occurrences
+    // overlap, the one that starts first wins (at the same start, the longer).
+    // At most one partial match, as the last element, no longer than the
+    // longest pattern less one byte.
+    QVector<ParseMatch> parse(const QByteArray &data) const;
+
+private:
+    struct Pattern
+    {
+        QByteArray bytes;
+        int id;
+        int anchorOffset;
+    };
+    struct Anchor
+    {
+        unsigned char byte;
+        std::vector<int> patterns; // indices into m_patterns
+    };
+
+    void chooseAnchor(Pattern &pattern);
+    void findComplete(const char *data, int size, std::vector<ParseMatch> &found) const;
+    int partialStart(const char *data, int size, int from) const;
+
+    std::vector<Pattern> m_patterns;
+    std::vector<Anchor> m_anchors;
+    mutable std::vector<ParseMatch> m_found; // scratch, reused across calls
+    bool m_startsPattern[256] = {};
+    int m_longest = 0;
+};

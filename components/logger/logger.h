@@ -1,0 +1,5 @@
+#pragma once
+
+// Installs the process's Qt message handler: one line per message on
+// standard error, with a time stamp and the level.
+void setupLogger();

@@ -1,0 +1,72 @@
+#include "daemon/brevdaemon.h"
+
+#include "protocol/hostlink.h"
+#include "services/servicecontract.h"
+
+#include <QDBusConnection>
+#include <QDBusInterface>
+#include <QSocketNotifier>
+
+#include <unistd.h>
+
+Brevdaemon::Brevdaemon(QObject *parent)
+    : Brevdaemon(DaemonSettings(), parent)
+{
+}
+
+Brevdaemon::Brevdaemon(const DaemonSettings &settings, QObject *parent)
+    : QObject(parent)
+    , m_settings(settings)
+{
+    m_backend.init();
+
+    connectSupplyService();
+    connectEngineService();
+    connectUtilityService();
+
+    m_serviceWatcher.setConnection(QDBusConnection::systemBus());
+    m_serviceWatcher.setWatchMode(QDBusServiceWatcher::WatchForRegistration);
+    m_serviceWatcher.addWatchedService(QLatin1String(Services::Engine::name));
+    m_serviceWatcher.addWatchedService(QLatin1String(Services::Supply::name));
+    connect(&m_serviceWatcher, &QDBusServiceWatcher::serviceRegistered,
+            this, &Brevdaemon::onServiceRegistered);
+
+    connect(&m_updateHelper, &UpdateHelper::ProgressChanged, this, &Brevdaemon::updateProgress);
+    connect(&m_updateHelper, &UpdateHelper::ErrorOccurred, this, &Brevdaemon::updateError);
+
+    registerCommands();
+
+    m_writeQueue = new QStringList;
+
+    m_reinitTimer.setInterval(m_settings.reinitIntervalMs);
+    m_reinitTimer.setSingleShot(true);
+    connect(&m_reinitTimer, &QTimer::timeout, this, &Brevdaemon::initialize);
+
+    m_pingTimer.setInterval(m_settings.pingIntervalMs);
+    connect(&m_pingTimer, &QTimer::timeout, this, &Brevdaemon::onPingTimeout,
+            Qt::QueuedConnection);
+
+    m_batchTimer.setInterval(m_settings.batchIntervalMs);
+    m_batchTimer.setSingleShot(true);
+    connect(&m_batchTimer, &QTimer::timeout, this, &Brevdaemon::onBatchTimeout,
+            Qt::QueuedConnection);
+
+    initialize();
+}
+
+Brevdaemon::~Brevdaemon()
+{
+    uninitialize();
+    if (m_jobFd >= 0)
+        ::close(m_jobFd);
+    delete m_writeQueue;
+    delete m_engineInterface;
+    delete m_supplyInterface;
+    delete m_utilityInterface;
+}
+
+void Brevdaemon::registerCommands()
+{
+    for (const HostLink::InboundCommand &command : HostLink::inboundCommands)
+        m_parser.addCommand(QByteArray(command.literal), command.id);
+}

@@ -1,0 +1,140 @@
+#pragma once
+
+#include "daemon/settings.h"
+
+#include <cvparse.h>
+#include <updatehelper.h>
+
+#include <QApt/Backend>
+#include <QDBusServiceWatcher>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+class QDBusInterface;
+class QSocketNotifier;
+
+// The printer's USB link daemon: spools print jobs from the host's byte
+// stream, answers the host's queries from the sibling services on the system
+// bus, pushes their changes to the host, and receives software updates.
+// Its slots are spread over the folders of their concern.
+class Brevdaemon : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Brevdaemon(QObject *parent = nullptr);
+    explicit Brevdaemon(const DaemonSettings &settings, QObject *parent = nullptr);
+    ~Brevdaemon() override;
+
+    // Offers one line to the host: the id's prefix, the payload and CR LF.
+    void queueMessage(const int &id, const QString &payload);
+
+public slots:
+    // services/statusnotices.cpp
+    void supplyIDChanged(QString id);
+    void ribbonIDsChanged(QStringList ids);
+    void supplyUIDChanged(QString id);
+    void ribbon1UIDChanged(QString id);
+    void ribbon2UIDChanged(QString id);
+    void supplyMileageChanged(double percent);
+    void ribbon1MileageChanged(double percent);
+    void ribbon2MileageChanged(double percent);
+    void printerStatusChanged(int status);
+    // protocol/networkconfig.cpp
+    void ethernetConfigChanged(QByteArray data);
+    // protocol/inbounddispatch.cpp
+    void readyRead(int socket);
+    // daemon/outboundqueue.cpp
+    void readyWrite(int socket);
+
+private slots:
+    // daemon/gadgetport.cpp
+    void initialize();
+    void uninitialize();
+    // services/serviceconnections.cpp
+    void onServiceRegistered(QString serviceName);
+    // protocol/printjob.cpp
+    void onPrintDone();
+    void onQueueFull();
+    // daemon/outboundqueue.cpp
+    void onPingTimeout();
+    void onBatchTimeout();
+    // protocol/printjob.cpp
+    void retryPrint();
+    // protocol/softwareupdate.cpp
+    void updateProgress(double percent);
+    void updateError(int error);
+
+private:
+    // State of one readyRead() pass over the buffer.
+    struct ReadPass
+    {
+        int total = 0;         // valid bytes in m_bufferData
+        int writePosition = 0; // bytes before this index are in the job file
+        bool jobSubmitted = false;
+    };
+
+    void registerCommands();
+    void setReadEnabled(bool enabled);
+
+    // protocol/inbounddispatch.cpp
+    void dispatch(const ParseMatch &match, const QVector<ParseMatch> &matches, ReadPass &pass);
+    void keepTail(const QVector<ParseMatch> &matches, const ReadPass &pass);
+    void appendToJob(const char *bytes, int count);
+    void carryOver(int from, int total);
+
+    // protocol/printjob.cpp
+    void appendAtMarker(const ParseMatch &marker, ReadPass &pass);
+    void onJobZMarker(const ParseMatch &marker, ReadPass &pass);
+    void onJobEndsMarker(const ParseMatch &marker, ReadPass &pass);
+    void onJobEndMarker(const ParseMatch &marker, const QVector<ParseMatch> &matches, ReadPass &pass);
+    void submitJob();
+
+    // protocol/hostqueries.cpp
+    void answerQuery(int id);
+
+    // protocol/softwareupdate.cpp
+    void startUpdateProgram();
+    void reportSoftwareVersion();
+    void receiveTransfer(int start, int socket, const ReadPass &pass);
+
+    // protocol/networkconfig.cpp
+    void applyEthernetConfig(int start, const ReadPass &pass);
+    void requestEthernetConfig();
+    void applyShip(int start, const ReadPass &pass);
+
+    // services/serviceconnections.cpp
+    void connectEngineService();
+    void connectSupplyService();
+    void connectUtilityService();
+
+    const DaemonSettings m_settings;
+
+    int m_jobFd = -1;
+    int m_gadgetFd = -1;
+    QSocketNotifier *m_readNotifier = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr;
+    QTimer m_reinitTimer;
+    QTimer m_pingTimer;
+    QTimer m_batchTimer;
+    QDBusServiceWatcher m_serviceWatcher;
+    QStringList *m_writeQueue = nullptr;
+    char m_bufferData[1024];
+    int m_lastReadCount = 0;
+    int m_bufferUsed = 0;
+    int m_jobEndsExpected = 0;
+    int m_jobZValue = 1;
+    int m_jobEndsSeen = 0;
+    QDBusInterface *m_engineInterface = nullptr;
+    QDBusInterface *m_supplyInterface = nullptr;
+    QDBusInterface *m_utilityInterface = nullptr;
+    QApt::Backend m_backend;
+    UpdateHelper m_updateHelper;
+    QString m_supplyID;
+    QStringList m_ribbonIDs;
+    QString m_supplyUID;
+    QString m_ribbon1UID;
+    QString m_ribbon2UID;
+    CVParse m_parser;
+};

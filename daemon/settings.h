@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// Where the daemon finds its device, files and programs, and how its timers
+// pace it. The defaults are the printer's fixed values; the shipped binary
+// always uses them, and only tests construct the daemon with others.
+struct DaemonSettings
+{
+    QString gadgetPath = QStringLiteral("/dev/g_nira_printer");
+    QString jobFilePath = QStringLiteral("/tmp/temp.cvzl");
+    QString updateDir = QStringLiteral("/Home/");
+    QString printProgram = QStringLiteral("lp");
+    QString updateProgram = QStringLiteral("/usr/bin/Fenwick");
+
+    int reinitIntervalMs = 5000;
+    int pingIntervalMs = 5000;
+    int batchIntervalMs = 1000;
+    int printRetryIntervalMs = 10000;
+    // An update transfer whose sender stays silent this long is given up.
+    int transferSilenceMs = 10000;
+};

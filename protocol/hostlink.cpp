@@ -1,0 +1,53 @@
+#include "protocol/hostlink.h"
+
+namespace HostLink {
+
+const std::array<InboundCommand, 19> inboundCommands = {{
+    {"^K", JobEnds},
+    {"^Z", JobZ},
+    {"E\r\n", JobEnd},
+    {"^UPDATE\r\n", StartUpdater},
+    {"^XFER", Transfer},
+    {"SIREQ\r\n", SupplyId},
+    {"RI1REQ\r\n", Ribbon1Id},
+    {"RI2REQ\r\n", Ribbon2Id},
+    {"SUIREQ\r\n", SupplyUid},
+    {"RUI1REQ\r\n", Ribbon1Uid},
+    {"RUI2REQ\r\n", Ribbon2Uid},
+    {"~S,SRFIDREQ\r\n", SupplyLevel},
+    {"~S,R1RFIDREQ\r\n", Ribbon1Level},
+    {"~S,R2RFIDREQ\r\n", Ribbon2Level},
+    {"~S,STATUSREQ\r\n", PrinterStatus},
+    {"~U,SOFTVER\r\n", SoftwareVersion},
+    {"^SETETHCONF", SetEthernetConfig},
+    {"~U,ETHCONF\r\n", EthernetConfig},
+    {"^SETCVSHIP", SetShip},
+}};
+
+const char *outboundPrefix(int id)
+{
+    switch (id) {
+    case SupplyId: return "SIRES,";
+    case Ribbon1Id: return "RI1RES,";
+    case Ribbon2Id: return "RI2RES,";
+    case SupplyLevel: return "~S,SRFIDRES,";
+    case Ribbon1Level: return "~S,R1RFIDRES,";
+    case Ribbon2Level: return "~S,R2RFIDRES,";
+    case PrinterStatus: return "~S,STATUSRES,";
+    case SoftwareVersion: return "~U,SOFTVER,";
+    case UpdateProgress: return "~U,PROGRESS,";
+    case UpdateError: return "~U,ERROR,";
+    case EthernetConfig: return "~U,ETHCONF,";
+    case SupplyUid: return "SUIRES,";
+    case Ribbon1Uid: return "RUI1RES,";
+    case Ribbon2Uid: return "RUI2RES,";
+    default: return nullptr;
+    }
+}
+
+QString line(int id, const QString &payload)
+{
+    return QLatin1String(outboundPrefix(id)) + payload + QLatin1String("\r\n");
+}
+
+} // namespace HostLink

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+// The vocabulary of the USB host link: one numbering of message ids for both
+// directions, the inbound command literals and the outbound line prefixes.
+namespace HostLink {
+
+enum MessageId : int {
+    SupplyId = 1,
+    Ribbon1Id = 2,
+    Ribbon2Id = 3,
+    SupplyLevel = 4,
+    Ribbon1Level = 5,
+    Ribbon2Level = 6,
+    PrinterStatus = 7,
+    JobEnd = 9,
+    StartUpdater = 10,
+    SoftwareVersion = 11,
+    UpdateProgress = 12,
+    UpdateError = 13,
+    Transfer = 14,
+    SetEthernetConfig = 15,
+    EthernetConfig = 16,
+    SetShip = 17,
+    JobEnds = 19,
+    JobZ = 20,
+    SupplyUid = 21,
+    Ribbon1Uid = 22,
+    Ribbon2Uid = 23,
+    KeepAlive = 999,
+};
+
+// Codes of the "~U,ERROR," line that the daemon itself sends. The update
+// installer's own codes (1 to 3) travel in the same line.
+enum ErrorCode : int {
+    DigestMismatch = 15,
+    TransferHeaderRefused = 31,  // incomplete header, or fewer than four fields
+    TransferNameRefused = 32,    // empty name, or one holding "/" or ".."
+    TransferFileUnwritable = 33, // the file could not be created or written
+    TransferIncomplete = 34,     // the host stopped sending before the file was whole
+    ConfigCommandRefused = 35,   // "^SETETHCONF" or "^SETCVSHIP" without its fields
+};
+
+struct InboundCommand
+{
+    const char *literal;
+    int id;
+};
+
+// In the order the recognizer registers them.
+extern const std::array<InboundCommand, 19> inboundCommands;
+
+// The prefix of an outbound line, or nullptr for an id that has none.
+const char *outboundPrefix(int id);
+
+// prefix + payload + CR LF.
+QString line(int id, const QString &payload);
+
+} // namespace HostLink

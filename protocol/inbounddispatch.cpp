@@ -1,0 +1,164 @@
+#include "daemon/brevdaemon.h"
+
+#include "protocol/hostlink.h"
+
+#include <QDebug>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+constexpr int bufferSize = 1024;
+constexpr int readLimit = bufferSize - 1; // a zero byte always fits after the data
+
+bool isJobMarker(int id)
+{
+    return id == HostLink::JobEnds || id == HostLink::JobZ || id == HostLink::JobEnd;
+}
+
+} // namespace
+
+// Reads one block from the host, runs the commands found in it and spools the
+// print data around them into the job file.
+void Brevdaemon::readyRead(int socket)
+{
+    // A call queued before the port closed must not read a descriptor that
+    // may since belong to something else.
+    if (!m_readNotifier)
+        return;
+    setReadEnabled(false);
+
+    std::memset(m_bufferData + m_bufferUsed, 0, size_t(readLimit - m_bufferUsed));
+    const ssize_t count = ::read(socket, m_bufferData + m_bufferUsed, size_t(readLimit - m_bufferUsed));
+    if (count < 0) {
+        m_lastReadCount = 0;
+        qDebug("Error %d reading from %s\n", socket, qPrintable(m_settings.gadgetPath));
+        setReadEnabled(true);
+        return;
+    }
+    if (count == 0) {
+        setReadEnabled(true);
+        return;
+    }
+    m_lastReadCount = int(count);
+
+    ReadPass pass;
+    pass.total = m_bufferUsed + m_lastReadCount;
+    if (pass.total > bufferSize) {
+        static const char tooLong[] = "Read exceeds buffer space";
+        qDebug() << tooLong;
+        std::fwrite(tooLong, 1, sizeof tooLong - 1, stderr);
+        setReadEnabled(true);
+        return;
+    }
+    m_bufferData[pass.total] = 0;
+
+    const QVector<ParseMatch> matches =
+        m_parser.parse(QByteArray::fromRawData(m_bufferData, pass.total));
+    for (const ParseMatch &match : matches) {
+        dispatch(match, matches, pass);
+        if (pass.jobSubmitted)
+            break;
+    }
+    if (!pass.jobSubmitted)
+        keepTail(matches, pass);
+
+    if (m_bufferUsed == readLimit) {
+        static const char full[] = "buffer is full, cannot read from port again";
+        std::fwrite(full, 1, sizeof full - 1, stderr);
+    }
+    if (!pass.jobSubmitted)
+        setReadEnabled(true);
+}
+
+void Brevdaemon::dispatch(const ParseMatch &match, const QVector<ParseMatch> &matches, ReadPass &pass)
+{
+    // Print data that lies before a command other than a job marker goes to
+    // the job file now, so that a query in the middle of a job loses none of
+    // it. The command's own bytes are not appended here; a job marker later
+    // in the same read takes them along, as it takes all bytes before it.
+    if (!isJobMarker(match.id) && match.start > pass.writePosition) {
+        appendToJob(m_bufferData + pass.writePosition, match.start - pass.writePosition);
+        pass.writePosition = match.start;
+    }
+
+    switch (match.id) {
+    case HostLink::JobEnds:
+        onJobEndsMarker(match, pass);
+        break;
+    case HostLink::JobZ:
+        onJobZMarker(match, pass);
+        break;
+    case HostLink::JobEnd:
+        onJobEndMarker(match, matches, pass);
+        break;
+    case HostLink::StartUpdater:
+        startUpdateProgram();
+        break;
+    case HostLink::SoftwareVersion:
+        reportSoftwareVersion();
+        break;
+    case HostLink::Transfer:
+        receiveTransfer(match.start, m_gadgetFd, pass);
+        break;
+    case HostLink::SetEthernetConfig:
+        applyEthernetConfig(match.start, pass);
+        break;
+    case HostLink::EthernetConfig:
+        requestEthernetConfig();
+        break;
+    case HostLink::SetShip:
+        applyShip(match.start, pass);
+        break;
+    default:
+        answerQuery(match.id);
+        break;
+    }
+}
+
+// Appends what follows the last command and carries an incomplete command
+// over to the next read.
+void Brevdaemon::keepTail(const QVector<ParseMatch> &matches, const ReadPass &pass)
+{
+    if (matches.isEmpty()) {
+        appendToJob(m_bufferData, pass.total);
+        m_bufferUsed = 0;
+        return;
+    }
+    const ParseMatch &last = matches.last();
+    // The print data before a partial command was appended when it was
+    // dispatched; only the partial bytes remain.
+    if (last.id == ParseMatch::Partial) {
+        carryOver(last.start, pass.total);
+        return;
+    }
+    appendToJob(m_bufferData + last.end + 1, pass.total - (last.end + 1));
+    m_bufferUsed = 0;
+}
+
+// Writes every byte, as long as the job file takes them.
+void Brevdaemon::appendToJob(const char *bytes, int count)
+{
+    while (count > 0) {
+        const ssize_t written = ::write(m_jobFd, bytes, size_t(count));
+        if (written <= 0) {
+            qDebug() << "write error" << errno;
+            return;
+        }
+        bytes += written;
+        count -= int(written);
+    }
+}
+
+// Moves the bytes from `from` to `total` - 1 to the start of the buffer, to
+// be parsed again with the next read.
+void Brevdaemon::carryOver(int from, int total)
+{
+    m_bufferUsed = total - from;
+    std::memmove(m_bufferData, m_bufferData + from, size_t(m_bufferUsed));
+    m_bufferData[m_bufferUsed] = 0;
+}

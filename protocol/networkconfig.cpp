@@ -1,0 +1,52 @@
+#include "daemon/brevdaemon.h"
+
+#include "protocol/commandfields.h"
+#include "protocol/ethernetrecord.h"
+#include "protocol/hostlink.h"
+#include "services/servicecontract.h"
+
+#include <QDBusInterface>
+#include <QDebug>
+
+// "^SETETHCONF,<int>,<text>,<text>,<text>\r\n" goes to the utility service.
+// Without all four fields and the carriage return that ends the last, the
+// command is refused: a half-received setting must not reach the network.
+void Brevdaemon::applyEthernetConfig(int start, const ReadPass &pass)
+{
+    const QByteArray held = QByteArray::fromRawData(m_bufferData + start, pass.total - start);
+    const QByteArray line = CommandFields::commandLine(held);
+    const QList<QByteArray> fields = line.split(',');
+    const bool lineEnded = held.size() > line.size() && held[line.size()] == '\r';
+    if (fields.size() < 5 || !lineEnded) {
+        qDebug() << "network configuration refused: missing fields";
+        queueMessage(HostLink::UpdateError, QString::number(HostLink::ConfigCommandRefused));
+        return;
+    }
+    m_utilityInterface->call(QLatin1String(Services::Utility::setEthernetConfig),
+                             CommandFields::integer(fields[1]), CommandFields::text(fields[2]),
+                             CommandFields::text(fields[3]), CommandFields::text(fields[4]));
+}
+
+// The answer comes later, with the service's next configuration signal.
+void Brevdaemon::requestEthernetConfig()
+{
+    m_utilityInterface->call(QLatin1String(Services::Utility::updateEthernetConfig));
+}
+
+void Brevdaemon::applyShip(int start, const ReadPass &pass)
+{
+    const QList<QByteArray> fields =
+        CommandFields::commandLine(QByteArray::fromRawData(m_bufferData + start, pass.total - start))
+            .split(',');
+    if (fields.size() < 2) {
+        qDebug() << "ship setting refused: missing field";
+        queueMessage(HostLink::UpdateError, QString::number(HostLink::ConfigCommandRefused));
+        return;
+    }
+    m_utilityInterface->call(QLatin1String(Services::Utility::setShip), CommandFields::integer(fields[1]));
+}
+
+void Brevdaemon::ethernetConfigChanged(QByteArray data)
+{
+    queueMessage(HostLink::EthernetConfig, ethernetConfigPayload(data));
+}

@@ -1,0 +1,94 @@
+#include "daemon/brevdaemon.h"
+
+#include "protocol/hostlink.h"
+
+#include <QDebug>
+#include <QProcess>
+
+#include <unistd.h>
+
+namespace {
+
+// The argument of "^K" and "^Z" is the byte after the marker; anything but a
+// decimal digit, the zero byte after the buffered data included, counts as 0.
+int markerArgument(char byte)
+{
+    return byte >= '0' && byte <= '9' ? byte - '0' : 0;
+}
+
+} // namespace
+
+// Appends everything not yet in the job file up to the end of the marker;
+// the marker's argument byte is not part of it.
+void Brevdaemon::appendAtMarker(const ParseMatch &marker, ReadPass &pass)
+{
+    const int upTo = marker.start + marker.length;
+    const ssize_t written = ::write(m_jobFd, m_bufferData + pass.writePosition,
+                                    size_t(upTo - pass.writePosition));
+    if (written > 0)
+        pass.writePosition += int(written);
+}
+
+void Brevdaemon::onJobZMarker(const ParseMatch &marker, ReadPass &pass)
+{
+    m_jobZValue = markerArgument(m_bufferData[marker.start + marker.length]);
+    appendAtMarker(marker, pass);
+}
+
+// Only the first "^K" of a job decides how many end markers complete it,
+// unless "^Z0" made every job a single-end one.
+void Brevdaemon::onJobEndsMarker(const ParseMatch &marker, ReadPass &pass)
+{
+    if (m_jobZValue == 0)
+        m_jobEndsExpected = 1;
+    else if (m_jobEndsExpected == 0)
+        m_jobEndsExpected = markerArgument(m_bufferData[marker.start + marker.length]) == 5 ? 2 : 1;
+    appendAtMarker(marker, pass);
+}
+
+void Brevdaemon::onJobEndMarker(const ParseMatch &marker, const QVector<ParseMatch> &matches,
+                                ReadPass &pass)
+{
+    ++m_jobEndsSeen;
+    appendAtMarker(marker, pass);
+    if (m_jobEndsSeen != m_jobEndsExpected)
+        return;
+
+    // The start of the next job waits in the buffer for the port's restart,
+    // unless nothing but print data follows the last end marker.
+    if (matches.last().id != HostLink::JobEnd)
+        carryOver(marker.end + 1, pass.total);
+    else
+        m_bufferUsed = 0;
+
+    ::close(m_jobFd);
+    m_jobFd = -1;
+    submitJob();
+    pass.jobSubmitted = true;
+}
+
+// Hands the job file to the print system and waits for it; the outcome comes
+// back only through the print engine's queue signals.
+void Brevdaemon::submitJob()
+{
+    QProcess::execute(m_settings.printProgram, {m_settings.jobFilePath});
+}
+
+void Brevdaemon::onPrintDone()
+{
+    qDebug() << "Enable read of next job";
+    uninitialize();
+    m_reinitTimer.start();
+}
+
+void Brevdaemon::onQueueFull()
+{
+    QTimer::singleShot(m_settings.printRetryIntervalMs, this, &Brevdaemon::retryPrint);
+}
+
+void Brevdaemon::retryPrint()
+{
+    qDebug() << "Print failed, retry";
+    submitJob();
+    setReadEnabled(false);
+}

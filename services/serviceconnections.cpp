@@ -1,0 +1,101 @@
+#include "daemon/brevdaemon.h"
+
+#include "services/servicecontract.h"
+
+#include <QDBusConnection>
+#include <QDBusInterface>
+#include <QDebug>
+
+namespace {
+
+struct Subscription
+{
+    const char *signal;
+    const char *slot;
+    const char *failure;
+    bool withBusError; // the queue signals also log the bus's error text
+};
+
+// Builds a fresh interface to a service and stores it before testing it, so
+// that calls always go through the latest one. Returns whether it is valid.
+bool createInterface(QDBusInterface *&member, const char *name, const char *interface,
+                     const char *logName)
+{
+    delete member;
+    member = new QDBusInterface(QLatin1String(name), QLatin1String(Services::path),
+                                QLatin1String(interface), QDBusConnection::systemBus());
+    if (member->isValid())
+        return true;
+    qDebug() << (QByteArray("Failed to create the interface to ") + logName).constData();
+    return false;
+}
+
+// Subscribes every row, in order; a failed row is logged and the rest go on.
+// Subscribing again after a service restart does not double deliveries: the
+// bus binding keeps one hook per signal and slot, following the name's owner.
+void subscribe(QObject *receiver, const char *name, const char *interface,
+               std::initializer_list<Subscription> table)
+{
+    QDBusConnection bus = QDBusConnection::systemBus();
+    for (const Subscription &row : table) {
+        if (bus.connect(QLatin1String(name), QLatin1String(Services::path), QLatin1String(interface),
+                        QLatin1String(row.signal), receiver, row.slot))
+            continue;
+        if (row.withBusError)
+            qDebug() << row.failure << " error:" << bus.lastError().message();
+        else
+            qDebug() << row.failure;
+    }
+}
+
+} // namespace
+
+void Brevdaemon::connectEngineService()
+{
+    using namespace Services::Engine;
+    if (!createInterface(m_engineInterface, name, interface, logName))
+        return;
+    subscribe(this, name, interface, {
+        {error, SLOT(printerStatusChanged(int)), ":failed to subscribe to error signal", false},
+        {supplyId, SLOT(supplyIDChanged(QString)), ":failed to subscribe to supplyidchanged signal", false},
+        {supplyUid, SLOT(supplyUIDChanged(QString)), ":failed to subscribe to supplyuidchanged signal", false},
+        {ribbonIds, SLOT(ribbonIDsChanged(QStringList)), ":failed to subscribe to ribbonidschanged signal", false},
+        {ribbon1Uid, SLOT(ribbon1UIDChanged(QString)), ":failed to subscribe to ribbon1uidchanged signal", false},
+        {ribbon2Uid, SLOT(ribbon2UIDChanged(QString)), ":failed to subscribe to ribbon2uidchanged signal", false},
+        {printQueueComplete, SLOT(onPrintDone()), "failed to connect signal: queuecomplete", true},
+        {printQueueFull, SLOT(onQueueFull()), "failed to connect signal: queuefull", true},
+    });
+    m_engineInterface->call(QLatin1String(refreshAll));
+}
+
+void Brevdaemon::connectSupplyService()
+{
+    using namespace Services::Supply;
+    if (!createInterface(m_supplyInterface, name, interface, logName))
+        return;
+    subscribe(this, name, interface, {
+        {supplyPercentChanged, SLOT(supplyMileageChanged(double)), ":failed to subscribe to supplypercentchanged signal", false},
+        {ribbon1PercentChanged, SLOT(ribbon1MileageChanged(double)), ":failed to subscribe to ribbon1percentchanged signal", false},
+        {ribbon2PercentChanged, SLOT(ribbon2MileageChanged(double)), ":failed to subscribe to ribbon2percentchanged signal", false},
+    });
+}
+
+void Brevdaemon::connectUtilityService()
+{
+    namespace Utility = Services::Utility;
+    if (!createInterface(m_utilityInterface, Utility::name, Utility::interface, Utility::logName))
+        return;
+    subscribe(this, Utility::name, Utility::interface, {
+        {Utility::ethernetConfigChanged, SLOT(ethernetConfigChanged(QByteArray)), ":failed to subscribe to ethernet signal", false},
+    });
+}
+
+void Brevdaemon::onServiceRegistered(QString serviceName)
+{
+    if (serviceName == QLatin1String(Services::Supply::name))
+        connectSupplyService();
+    else if (serviceName == QLatin1String(Services::Engine::name))
+        connectEngineService();
+    else
+        qDebug() << "Unknown service created:" << serviceName;
+}

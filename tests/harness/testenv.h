@@ -1,0 +1,60 @@
+#pragma once
+
+#include "daemon/settings.h"
+
+#include <QByteArray>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A scratch world for one test: a temp dir with the job file and the update
+// directory, stub programs first on PATH ("lp", "dpkg" and the update
+// program, each recording its arguments one call per line), and an
+// APT_CONFIG whose package database lists only "cvipc" 1.0.
+class TestEnv
+{
+public:
+    TestEnv();
+
+    // The printer's settings redirected here, with the given gadget path and
+    // the intervals shortened where a test does not need the real ones.
+    DaemonSettings settings(const QString &gadgetPath) const;
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    QString jobFilePath() const { return path(QStringLiteral("temp.cvzl")); }
+    QString updateDir() const { return path(QStringLiteral("Home")) + QLatin1Char('/'); }
+    QByteArray jobFile() const;
+
+    // The argument lines a stub recorded, one per call.
+    QStringList calls(const QString &program) const;
+    // Makes the stub exit with `code` from now on.
+    void setExitCode(const QString &program, int code) const;
+
+private:
+    void writeStub(const QString &program) const;
+    void writeAptConfig() const;
+
+    QTemporaryDir m_dir;
+};
+
+// Collects what goes through the Qt message handler while it lives.
+class LogCapture
+{
+public:
+    LogCapture();
+    ~LogCapture();
+    QStringList messages() const;
+    int count(const QString &text) const; // messages containing text
+};
+
+// Collects what is written to file descriptor 2 while it lives.
+class StderrCapture
+{
+public:
+    StderrCapture();
+    ~StderrCapture();
+    QByteArray text() const;
+
+private:
+    int m_saved = -1;
+    QTemporaryDir m_dir;
+};

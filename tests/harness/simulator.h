@@ -36,6 +36,12 @@ public:
     //       is a null string) or onEthernetConfigChanged hex:<bytes as hex>
     //   stop <service>                     leaves the bus
     //   start <service>                    takes its name again
+    //   replyas <service> <method> <type>|none [<value>]
+    //                                      reply of any basic D-Bus type, or none
+    //   refresh on|off                     whether "refreshAll" re-emits the last
+    //                                      emitted status, IDs and UIDs (on at start)
+    // Emitting R6_Error or a SUPPLYD_* level also sets the reply of getError
+    // or of the level's method. Words with blanks go in double quotes.
     bool command(const QString &line);
 
     // Every "call ..." line seen so far, without the "call " prefix.
@@ -45,6 +51,7 @@ public:
 
 private:
     void readLines();
+    bool waitForAnswer();
 
     QProcess m_process;
     QStringList m_calls;

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// brevctl's command line: global options, one command and its arguments.
+struct CommandLine
+{
+    enum Outcome {
+        Run,      // run `command` with `arguments`
+        ShowHelp, // print `text` and succeed
+        Invalid,  // print `text` as the error and fail
+    };
+
+    Outcome outcome = Invalid;
+    QString command;
+    QStringList arguments;
+    QString device = QStringLiteral("/dev/usb/lp0");
+    int timeoutMs = 0; // how long to wait for the printer
+    bool verbose = false;
+    QString text;
+};
+
+// `arguments` as main() gets them, the program name first.
+CommandLine parseCommandLine(const QStringList &arguments);

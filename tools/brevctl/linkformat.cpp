@@ -1,0 +1,100 @@
+#include "linkformat.h"
+
+#include "protocol/hostlink.h"
+#include "updatehelper.h"
+
+#include <QStringList>
+
+namespace LinkFormat {
+
+QList<QByteArray> LineSplitter::feed(const QByteArray &bytes)
+{
+    m_pending += bytes;
+    QList<QByteArray> lines;
+    int lineEnd;
+    while ((lineEnd = m_pending.indexOf('\n')) >= 0) {
+        QByteArray line = m_pending.left(lineEnd);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        lines.append(line);
+        m_pending.remove(0, lineEnd + 1);
+    }
+    return lines;
+}
+
+Reply parseReply(const QByteArray &line)
+{
+    if (line == "PING")
+        return {HostLink::KeepAlive, QStringLiteral("PING")};
+    for (int id = 1; id <= HostLink::Ribbon2Uid; ++id) {
+        const char *prefix = HostLink::outboundPrefix(id);
+        if (prefix && line.startsWith(prefix))
+            return {id, QString::fromLatin1(line.mid(int(qstrlen(prefix))))};
+    }
+    return {};
+}
+
+QString levelText(const QString &payload)
+{
+    bool isNumber = false;
+    const int level = payload.toInt(&isNumber);
+    return isNumber ? QStringLiteral("%1 %").arg(level) : QStringLiteral("? (\"%1\")").arg(payload);
+}
+
+QString progressBar(int percent, int width)
+{
+    const int bounded = qBound(0, percent, 100);
+    const int filled = bounded * width / 100;
+    return QStringLiteral("[%1%2] %3 %")
+        .arg(QString(filled, QLatin1Char('#')), QString(width - filled, QLatin1Char('-')))
+        .arg(bounded, 3);
+}
+
+QString errorMeaning(int code)
+{
+    switch (code) {
+    case UpdateHelper::NoPackages: return QStringLiteral("the update holds no package to install");
+    case UpdateHelper::InstallerNotStarted: return QStringLiteral("the installer could not be started");
+    case UpdateHelper::InstallFailed: return QStringLiteral("installing a package failed");
+    case HostLink::DigestMismatch: return QStringLiteral("the file arrived damaged (MD5 digest mismatch)");
+    case HostLink::TransferHeaderRefused: return QStringLiteral("the printer refused the transfer header");
+    case HostLink::TransferNameRefused: return QStringLiteral("the printer refused the file name");
+    case HostLink::TransferFileUnwritable: return QStringLiteral("the printer could not write the file");
+    case HostLink::TransferIncomplete: return QStringLiteral("the transfer stopped before the file was complete");
+    case HostLink::ConfigCommandRefused: return QStringLiteral("the printer refused the configuration command");
+    default: return QStringLiteral("unknown error");
+    }
+}
+
+QString watchLine(const QDateTime &when, const QByteArray &line)
+{
+    QString text;
+    for (const char byte : line) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (value >= 0x20 && value < 0x7f)
+            text += QLatin1Char(byte);
+        else
+            text += QStringLiteral("\\x%1").arg(value, 2, 16, QLatin1Char('0'));
+    }
+    return when.toString(QStringLiteral("HH:mm:ss.zzz")) + QStringLiteral("  ") + text;
+}
+
+QString versionText(const QString &payload)
+{
+    const int comma = payload.indexOf(QLatin1Char(','));
+    return QStringLiteral("Software package: %1\nPrint engine:     %2")
+        .arg(payload.left(comma), comma < 0 ? QString() : payload.mid(comma + 1));
+}
+
+QString networkText(const QString &payload)
+{
+    static const char *const labels[] = {"Mode", "Setting A", "Setting B", "Setting C", "Extra"};
+    const QStringList fields = payload.split(QLatin1Char(','));
+    QStringList rows;
+    for (int index = 0; index < 5; ++index)
+        rows.append(QStringLiteral("%1 %2").arg(QLatin1String(labels[index]) + QLatin1Char(':'), -11)
+                        .arg(fields.value(index)));
+    return rows.join(QLatin1Char('\n'));
+}
+
+} // namespace LinkFormat

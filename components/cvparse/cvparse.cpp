@@ -30,46 +30,63 @@ void CVParse::addCommand(const QByteArray &pattern, int id)
 {
     if (pattern.isEmpty())
         return;
-    m_patterns.push_back({pattern, id, 0});
+    m_patterns.push_back({pattern, id, anchorOffsetFor(pattern)});
     m_startsPattern[static_cast<unsigned char>(pattern[0])] = true;
     m_longest = std::max(m_longest, int(pattern.size()));
-    chooseAnchor(m_patterns.back());
+    addToProbe(int(m_patterns.size()) - 1);
 }
 
-// Anchors a pattern on its rarest byte, preferring a byte that already
+// The offset of the pattern's rarest byte, preferring a byte that already
 // anchors other patterns so that parse() scans for as few bytes as possible.
-void CVParse::chooseAnchor(Pattern &pattern)
+int CVParse::anchorOffsetFor(const QByteArray &bytes) const
 {
-    const QByteArray &bytes = pattern.bytes;
     int rarest = 5;
     for (char c : bytes)
         rarest = std::min(rarest, commonness(static_cast<unsigned char>(c)));
 
-    int chosen = -1;
-    for (int i = 0; i < bytes.size() && chosen < 0; ++i) {
+    int firstRarest = -1;
+    for (int i = 0; i < bytes.size(); ++i) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
         if (commonness(byte) != rarest)
             continue;
         for (const Anchor &anchor : m_anchors)
             if (anchor.byte == byte)
-                chosen = i;
+                return i;
+        if (firstRarest < 0)
+            firstRarest = i;
     }
-    if (chosen < 0) {
-        for (int i = 0; i < bytes.size() && chosen < 0; ++i)
-            if (commonness(static_cast<unsigned char>(bytes[i])) == rarest)
-                chosen = i;
-    }
+    return firstRarest;
+}
 
-    pattern.anchorOffset = chosen;
-    const auto byte = static_cast<unsigned char>(bytes[chosen]);
-    const int index = int(m_patterns.size()) - 1;
-    for (Anchor &anchor : m_anchors) {
-        if (anchor.byte == byte) {
-            anchor.patterns.push_back(index);
-            return;
-        }
+// Files the pattern under its anchor byte and its key: the neighbour of the
+// anchor that is the more common byte, since a byte as rare as the anchor
+// tends to travel with it (LF after CR) and so tells little apart. A
+// one-byte pattern is its own key.
+void CVParse::addToProbe(int index)
+{
+    const Pattern &pattern = m_patterns[index];
+    const QByteArray &bytes = pattern.bytes;
+    const int at = pattern.anchorOffset;
+    const auto byteAt = [&bytes](int i) { return static_cast<unsigned char>(bytes[i]); };
+
+    int keyOffset = 0;
+    if (at + 1 < bytes.size())
+        keyOffset = 1;
+    if (at > 0 && (keyOffset == 0 || commonness(byteAt(at - 1)) > commonness(byteAt(at + 1))))
+        keyOffset = -1;
+
+    auto anchor = std::find_if(m_anchors.begin(), m_anchors.end(),
+                               [&](const Anchor &a) { return a.byte == byteAt(at); });
+    if (anchor == m_anchors.end())
+        anchor = m_anchors.insert(m_anchors.end(), {byteAt(at), {}});
+    auto probe = std::find_if(anchor->probes.begin(), anchor->probes.end(),
+                              [&](const Probe &p) { return p.keyOffset == keyOffset; });
+    if (probe == anchor->probes.end()) {
+        anchor->probes.emplace_back();
+        probe = anchor->probes.end() - 1;
+        probe->keyOffset = keyOffset;
     }
-    m_anchors.push_back({byte, {index}});
+    probe->patternsByKey[byteAt(at + keyOffset)].push_back(index);
 }
 
 void CVParse::findComplete(const char *data, int size, std::vector<ParseMatch> &found) const
@@ -77,17 +94,20 @@ void CVParse::findComplete(const char *data, int size, std::vector<ParseMatch> &
     const char *const limit = data + size;
     for (const Anchor &anchor : m_anchors) {
         const char *hit = data;
-        while ((hit = static_cast<const char *>(std::memchr(hit, anchor.byte, limit - hit)))) {
+        while ((hit = static_cast<const char *>(std::memchr(hit, anchor.byte, size_t(limit - hit))))) {
             const int at = int(hit - data);
-            for (int index : anchor.patterns) {
-                const Pattern &pattern = m_patterns[index];
-                const int start = at - pattern.anchorOffset;
-                const int length = pattern.bytes.size();
-                if (start < 0 || start + length > size)
+            for (const Probe &probe : anchor.probes) {
+                const int keyAt = at + probe.keyOffset;
+                if (keyAt < 0 || keyAt >= size)
                     continue;
-                if (data[start] == pattern.bytes[0]
-                    && std::memcmp(data + start, pattern.bytes.constData(), length) == 0)
-                    found.push_back({pattern.id, start, start + length - 1, length});
+                for (int index : probe.patternsByKey[static_cast<unsigned char>(data[keyAt])]) {
+                    const Pattern &pattern = m_patterns[index];
+                    const int start = at - pattern.anchorOffset;
+                    const int length = pattern.bytes.size();
+                    if (start >= 0 && start + length <= size
+                        && std::memcmp(data + start, pattern.bytes.constData(), size_t(length)) == 0)
+                        found.push_back({pattern.id, start, start + length - 1, length});
+                }
             }
             ++hit;
         }

@@ -23,9 +23,10 @@ struct ParseMatch
 //
 // Each pattern is given one anchor: a byte of the pattern that is rare in
 // ordinary data, chosen so that few distinct anchor bytes cover all patterns.
-// parse() looks only for anchor bytes with memchr and tries, at each hit, the
-// patterns anchored on that byte, so the cost follows the number of anchor
-// hits, not the number of patterns times the input length.
+// parse() looks only for anchor bytes with memchr. At each hit one byte next
+// to it, the pattern's key, picks the few patterns worth comparing, so the
+// cost follows the number of anchor hits, not the number of patterns times
+// the input length, and a hit that starts no command costs one table look-up.
 class CVParse
 {
 public:
@@ -47,13 +48,21 @@ private:
         int id;
         int anchorOffset;
     };
+    // The patterns of one anchor byte whose key lies at the same distance
+    // from the anchor, sorted by their key byte.
+    struct Probe
+    {
+        int keyOffset;
+        std::vector<int> patternsByKey[256]; // indices into m_patterns
+    };
     struct Anchor
     {
         unsigned char byte;
-        std::vector<int> patterns; // indices into m_patterns
+        std::vector<Probe> probes;
     };
 
-    void chooseAnchor(Pattern &pattern);
+    int anchorOffsetFor(const QByteArray &bytes) const;
+    void addToProbe(int index);
     void findComplete(const char *data, int size, std::vector<ParseMatch> &found) const;
     int partialStart(const char *data, int size, int from) const;
 

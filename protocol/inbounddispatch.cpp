@@ -77,15 +77,6 @@ void Brevdaemon::readyRead(int socket)
 
 void Brevdaemon::dispatch(const ParseMatch &match, const QVector<ParseMatch> &matches, ReadPass &pass)
 {
-    // Print data that lies before a command other than a job marker goes to
-    // the job file now, so that a query in the middle of a job loses none of
-    // it. The command's own bytes are not appended here; a job marker later
-    // in the same read takes them along, as it takes all bytes before it.
-    if (!isJobMarker(match.id) && match.start > pass.writePosition) {
-        appendToJob(m_bufferData + pass.writePosition, match.start - pass.writePosition);
-        pass.writePosition = match.start;
-    }
-
     switch (match.id) {
     case HostLink::JobEnds:
         onJobEndsMarker(match, pass);
@@ -120,24 +111,36 @@ void Brevdaemon::dispatch(const ParseMatch &match, const QVector<ParseMatch> &ma
     }
 }
 
-// Appends what follows the last command and carries an incomplete command
-// over to the next read.
+// Appends the print data that no job marker took along, and carries an
+// incomplete command over to the next read.
+//
+// A job marker appends everything before it, other commands included. Past
+// the last marker, only the print data around the commands goes to the job
+// file, not the commands' own bytes: a query in the middle of a job loses
+// none of the job's data, and a read that holds only queries adds nothing.
+// What follows the last command (the arguments of "^XFER", "^SETETHCONF" and
+// "^SETCVSHIP" among it) is print data too.
 void Brevdaemon::keepTail(const QVector<ParseMatch> &matches, const ReadPass &pass)
 {
-    if (matches.isEmpty()) {
-        appendToJob(m_bufferData, pass.total);
+    int next = 0;
+    int from = 0;
+    for (int i = matches.size() - 1; i >= 0; --i) {
+        if (isJobMarker(matches[i].id)) {
+            next = i + 1;
+            from = matches[i].end + 1;
+            break;
+        }
+    }
+    for (; next < matches.size(); ++next) {
+        appendToJob(m_bufferData + from, matches[next].start - from);
+        from = matches[next].end + 1;
+    }
+    appendToJob(m_bufferData + from, pass.total - from);
+
+    if (!matches.isEmpty() && matches.last().id == ParseMatch::Partial)
+        carryOver(matches.last().start, pass.total);
+    else
         m_bufferUsed = 0;
-        return;
-    }
-    const ParseMatch &last = matches.last();
-    // The print data before a partial command was appended when it was
-    // dispatched; only the partial bytes remain.
-    if (last.id == ParseMatch::Partial) {
-        carryOver(last.start, pass.total);
-        return;
-    }
-    appendToJob(m_bufferData + last.end + 1, pass.total - (last.end + 1));
-    m_bufferUsed = 0;
 }
 
 // Writes every byte, as long as the job file takes them.

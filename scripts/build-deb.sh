@@ -37,13 +37,15 @@ echo "== $deb"
 dpkg -c "$deb"
 
 # The unit is checked where the package puts it, beside the system's own
-# units, so that its ExecStart binary and the targets it names all exist.
+# units, so that its ExecStart binary, the targets it names and the manual
+# page of its Documentation key all exist.
 root="$work/root"
 mkdir -p "$root/lib/systemd/system"
 cp -a /lib/systemd/system/. "$root/lib/systemd/system/"
 dpkg-deb -x "$deb" "$root"
 echo "== systemd-analyze verify brevdaemon.service"
-findings="$(systemd-analyze verify --root="$root" /lib/systemd/system/brevdaemon.service 2>&1)"
+findings="$(MANPATH="$root/usr/share/man" \
+    systemd-analyze verify --root="$root" /lib/systemd/system/brevdaemon.service 2>&1)"
 if [ -n "$findings" ]; then
     echo "$findings"
     exit 1

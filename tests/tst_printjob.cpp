@@ -1,0 +1,217 @@
+#include "daemon/brevdaemon.h"
+#include "fakegadget.h"
+#include "privatebus.h"
+#include "testenv.h"
+
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+const QString failedQuery = QStringLiteral("reply invalid"); // a status query without services
+const QByteArray statusQuery("~S,STATUSREQ\r\n");
+
+// The daemon on a pseudo-terminal, with the keep-alive out of the way and
+// the given restart and retry intervals.
+struct Link
+{
+    explicit Link(int reinitMs = 500, int retryMs = 500)
+        : daemon(settings(reinitMs, retryMs))
+    {
+    }
+
+    DaemonSettings settings(int reinitMs, int retryMs) const
+    {
+        DaemonSettings settings = env.settings(gadget.devicePath());
+        settings.pingIntervalMs = 600000;
+        settings.reinitIntervalMs = reinitMs;
+        settings.printRetryIntervalMs = retryMs;
+        return settings;
+    }
+
+    QStringList lpCalls() const { return env.calls(QStringLiteral("lp")); }
+
+    // Bytes the host sent that the daemon has not read yet.
+    int unread() const
+    {
+        const int slave = ::open(qPrintable(gadget.devicePath()), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        int count = -1;
+        ::ioctl(slave, FIONREAD, &count);
+        ::close(slave);
+        return count;
+    }
+
+    TestEnv env;
+    FakeGadget gadget;
+    LogCapture log;
+    Brevdaemon daemon;
+};
+
+} // namespace
+
+class PrintJobTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_bus.start());
+    }
+
+    // One read each; the job file byte for byte, and whether "lp" ran.
+    void jobMarkers_data()
+    {
+        QTest::addColumn<QByteArray>("read");
+        QTest::addColumn<QByteArray>("jobFile");
+        QTest::addColumn<bool>("submitted");
+
+        const QByteArray twoJobs("aE\r\nbE\r\n");
+        QTest::newRow("^Z1 ^K5: second end") << "^Z1^K5" + twoJobs << "^Z1^K5" + twoJobs << true;
+        QTest::newRow("^K5: second end") << "^K5" + twoJobs << "^K5" + twoJobs << true;
+        // The completing end marker is the last command: what follows it is dropped.
+        QTest::newRow("^K1: first end") << "^K1" + twoJobs << QByteArray("^K1aE\r\n") << true;
+        QTest::newRow("^K letter: first end") << "^Kx" + twoJobs << QByteArray("^KxaE\r\n") << true;
+        QTest::newRow("^Z0 ^K5: first end") << "^Z0^K5" + twoJobs << QByteArray("^Z0^K5aE\r\n") << true;
+        QTest::newRow("first ^K decides") << "^K1^K5" + twoJobs << QByteArray("^K1^K5aE\r\n") << true;
+        QTest::newRow("^K5 waits for a second end")
+            << QByteArray("^Z1^K5aE\r\nb") << QByteArray("^Z1^K5aE\r\nb") << false;
+        QTest::newRow("no ^K never completes") << twoJobs + "c" << twoJobs + "c" << false;
+    }
+
+    void jobMarkers()
+    {
+        QFETCH(QByteArray, read);
+        QFETCH(QByteArray, jobFile);
+        QFETCH(bool, submitted);
+
+        Link link;
+        QVERIFY(link.gadget.send(read));
+        if (submitted) {
+            QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls(), QStringList{link.env.jobFilePath()}, 10000);
+            QCOMPARE(link.env.jobFile(), jobFile);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), jobFile, 10000);
+            QCOMPARE(link.lpCalls(), QStringList());
+        }
+    }
+
+    // "^Z" that ends a read has no argument yet: it counts as 0, so the
+    // "^K5" that follows in the next read still makes a one-end job.
+    void zMarkerEndingARead()
+    {
+        Link link;
+        QVERIFY(link.gadget.send("x^Z"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), QByteArray("x^Z"), 10000);
+        QVERIFY(link.gadget.send("1^K5aE\r\nbE\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls().size(), 1, 10000);
+        QCOMPARE(link.env.jobFile(), QByteArray("x^Z1^K5aE\r\n"));
+    }
+
+    // What follows the completing end marker in its read: the start of the
+    // next job waits across the port restart and opens the new job file;
+    // mere print data after the last end marker is dropped.
+    void bytesAfterTheCompletingEnd_data()
+    {
+        QTest::addColumn<QByteArray>("completingRead");
+        QTest::addColumn<QByteArray>("nextRead");
+        QTest::addColumn<QByteArray>("nextJobFile");
+
+        QTest::newRow("next job carried over") << QByteArray("^K1aE\r\n^K1next") << QByteArray("E\r\n")
+                                               << QByteArray("^K1nextE\r\n");
+        QTest::newRow("trailing data dropped") << QByteArray("^K1aE\r\ntrailing") << QByteArray("^K1bE\r\n")
+                                               << QByteArray("^K1bE\r\n");
+    }
+
+    void bytesAfterTheCompletingEnd()
+    {
+        QFETCH(QByteArray, completingRead);
+        QFETCH(QByteArray, nextRead);
+        QFETCH(QByteArray, nextJobFile);
+
+        Link link;
+        QVERIFY(link.gadget.send(completingRead));
+        QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls().size(), 1, 10000);
+        QCOMPARE(link.env.jobFile(), QByteArray("^K1aE\r\n"));
+
+        QMetaObject::invokeMethod(&link.daemon, "onPrintDone");
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), QByteArray(), 10000);
+        QVERIFY(link.gadget.send(nextRead));
+        QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls().size(), 2, 10000);
+        QCOMPARE(link.env.jobFile(), nextJobFile);
+        QCOMPARE(link.log.count(QStringLiteral("Enable read of next job")), 1);
+    }
+
+    // After a submission the host's bytes stay unread until the port
+    // restarts, the restart interval after the queue-complete signal.
+    void readingWaitsForQueueComplete()
+    {
+        const int reinitMs = 2000;
+        Link link(reinitMs);
+        QVERIFY(link.gadget.send("^K1aE\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls().size(), 1, 10000);
+        QVERIFY(link.gadget.send(statusQuery));
+        QTRY_COMPARE_WITH_TIMEOUT(link.unread(), statusQuery.size(), 10000);
+        QTest::qWait(500);
+        QCOMPARE(link.unread(), statusQuery.size());
+
+        QElapsedTimer sinceDone;
+        sinceDone.start();
+        QMetaObject::invokeMethod(&link.daemon, "onPrintDone");
+        QTRY_COMPARE_WITH_TIMEOUT(link.log.count(failedQuery), 1, 20000);
+        QVERIFY2(sinceDone.elapsed() >= reinitMs * 9 / 10, qPrintable(QString::number(sinceDone.elapsed())));
+    }
+
+    // Each queue-full signal resubmits the same job file one retry interval
+    // later, and reading stays off.
+    void queueFullResubmits()
+    {
+        const int retryMs = 1500;
+        Link link(500, retryMs);
+        QVERIFY(link.gadget.send("^K1aE\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls().size(), 1, 10000);
+        QVERIFY(link.gadget.send(statusQuery));
+        QTRY_COMPARE_WITH_TIMEOUT(link.unread(), statusQuery.size(), 10000);
+
+        QElapsedTimer sinceFull;
+        sinceFull.start();
+        QMetaObject::invokeMethod(&link.daemon, "onQueueFull");
+        QMetaObject::invokeMethod(&link.daemon, "onQueueFull");
+        QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls().size(), 3, 20000);
+        QVERIFY2(sinceFull.elapsed() >= retryMs * 9 / 10, qPrintable(QString::number(sinceFull.elapsed())));
+        QCOMPARE(link.lpCalls(), QStringList({link.env.jobFilePath(), link.env.jobFilePath(), link.env.jobFilePath()}));
+        QCOMPARE(link.log.count(QStringLiteral("Print failed, retry")), 2);
+        QCOMPARE(link.env.jobFile(), QByteArray("^K1aE\r\n"));
+        QCOMPARE(link.unread(), statusQuery.size());
+        QCOMPARE(link.log.count(failedQuery), 0);
+    }
+
+    // A retry that fires after the port has restarted submits what the new
+    // job file holds and stops reading again.
+    void retryAfterRestartStopsReading()
+    {
+        Link link(200, 3000);
+        QVERIFY(link.gadget.send("^K1aE\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls().size(), 1, 10000);
+        QMetaObject::invokeMethod(&link.daemon, "onQueueFull");
+        QMetaObject::invokeMethod(&link.daemon, "onPrintDone");
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), QByteArray(), 10000);
+        QVERIFY(link.gadget.send("partial job"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), QByteArray("partial job"), 10000);
+
+        QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls().size(), 2, 20000);
+        QVERIFY(link.gadget.send(statusQuery));
+        QTRY_COMPARE_WITH_TIMEOUT(link.unread(), statusQuery.size(), 10000);
+        QTest::qWait(500);
+        QCOMPARE(link.log.count(failedQuery), 0);
+    }
+
+private:
+    PrivateBus m_bus;
+};
+
+QTEST_GUILESS_MAIN(PrintJobTest)
+#include "tst_printjob.moc"

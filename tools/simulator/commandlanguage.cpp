@@ -37,14 +37,7 @@ Words with blanks are written in double quotes; "" is an empty text.
 Emitting R6_Error or a SUPPLYD_* level also makes getError or the level method answer that value.
 "setEthernetConfig" i,a,b,c stores the network record so that "updateEthernetConfig" emits it
 and the host reads i,a,b,c first; every served method call is shown as "call <service> <method> [<args>]".
-Defaults: levels 0.75, 0.5, 0.25; getError 0; r6Version 2.3; record 0 and five empty texts.)";
-
-QString expectWords(const QStringList &words, int least, int most, const char *usage)
-{
-    if (words.size() < least || words.size() > most)
-        return QStringLiteral("usage: ") + QLatin1String(usage);
-    return QString();
-}
+Defaults: levels 0.75, 0.5, 0.25; getError 0; r6Version 2.3; record 0 and five null texts.)";
 
 } // namespace
 
@@ -109,9 +102,7 @@ QString CommandLanguage::run(const QString &line)
 QString CommandLanguage::reply(const QStringList &words)
 {
     SimulatedService *service = nullptr;
-    QString error = expectWords(words, 3, 4, "reply <service> <method> [<value>]");
-    if (error.isEmpty())
-        error = findMethod(words, service);
+    QString error = findMethod(words, 3, 4, "reply <service> <method> [<value>]", service);
     if (!error.isEmpty())
         return error;
     const QString type = service->definition().findMethod(words[2])->replyType;
@@ -121,41 +112,35 @@ QString CommandLanguage::reply(const QStringList &words)
     QVariant value;
     if (!type.isEmpty())
         error = parseValue(type, words[3], value);
-    if (!error.isEmpty())
-        return error;
-    service->setReply(words[2], value);
-    service->setFailure(words[2], QString());
-    return QString();
+    return error.isEmpty() ? answerWith(service, words[2], value) : error;
 }
 
 QString CommandLanguage::replyAs(const QStringList &words)
 {
     SimulatedService *service = nullptr;
-    QString error = expectWords(words, 4, 5, "replyas <service> <method> <type>|none [<value>]");
-    if (error.isEmpty())
-        error = findMethod(words, service);
+    QString error = findMethod(words, 4, 5, "replyas <service> <method> <type>|none [<value>]", service);
     if (!error.isEmpty())
         return error;
     QVariant value;
     if (words[3] != QLatin1String("none"))
         error = parseValue(words[3], words.value(4), value);
-    if (!error.isEmpty())
-        return error;
-    service->setReply(words[2], value);
-    service->setFailure(words[2], QString());
+    return error.isEmpty() ? answerWith(service, words[2], value) : error;
+}
+
+QString CommandLanguage::answerWith(SimulatedService *service, const QString &method, const QVariant &value)
+{
+    service->setReply(method, value);
+    service->setFailure(method, QString());
     return QString();
 }
 
 QString CommandLanguage::fail(const QStringList &words)
 {
     SimulatedService *service = nullptr;
-    QString error = expectWords(words, 3, 4, "fail <service> <method> [<message>]");
+    const QString error = findMethod(words, 3, 4, "fail <service> <method> [<message>]", service);
     if (error.isEmpty())
-        error = findMethod(words, service);
-    if (!error.isEmpty())
-        return error;
-    service->setFailure(words[2], words.size() > 3 ? words[3] : QStringLiteral("simulated failure"));
-    return QString();
+        service->setFailure(words[2], words.size() > 3 ? words[3] : QStringLiteral("simulated failure"));
+    return error;
 }
 
 QString CommandLanguage::emitSignal(const QStringList &words)
@@ -206,9 +191,8 @@ QString CommandLanguage::emitEthernetRecord(const QStringList &fields)
 QString CommandLanguage::startOrStop(const QStringList &words)
 {
     SimulatedService *service = nullptr;
-    QString error = expectWords(words, 2, 2, "start|stop <service>");
-    if (error.isEmpty())
-        error = findService(words[1], service);
+    QString error = words.size() == 2 ? findService(words[1], service)
+                                      : QStringLiteral("usage: start|stop <service>");
     if (!error.isEmpty())
         return error;
     return words[0] == QLatin1String("start") ? service->start() : service->stop();
@@ -230,8 +214,11 @@ QString CommandLanguage::findService(const QString &name, SimulatedService *&ser
     return QStringLiteral("unknown service %1 (%2)").arg(name, m_printer.serviceNames().join(QStringLiteral(", ")));
 }
 
-QString CommandLanguage::findMethod(const QStringList &words, SimulatedService *&service) const
+QString CommandLanguage::findMethod(const QStringList &words, int least, int most, const char *usage,
+                                    SimulatedService *&service) const
 {
+    if (words.size() < least || words.size() > most)
+        return QStringLiteral("usage: ") + QLatin1String(usage);
     const QString error = findService(words[1], service);
     if (!error.isEmpty() || service->definition().findMethod(words[2]))
         return error;

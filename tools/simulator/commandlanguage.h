@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 class SimulatedPrinter;
 class SimulatedService;
@@ -31,7 +32,11 @@ private:
     QString refresh(const QStringList &words);
 
     QString findService(const QString &name, SimulatedService *&service) const;
-    QString findMethod(const QStringList &words, SimulatedService *&service) const;
+    // Checks the word count of a command on a method and finds the method's
+    // service (words 1 and 2).
+    QString findMethod(const QStringList &words, int least, int most, const char *usage,
+                       SimulatedService *&service) const;
+    static QString answerWith(SimulatedService *service, const QString &method, const QVariant &value);
     QString emitEthernetRecord(const QStringList &fields);
 
     SimulatedPrinter &m_printer;

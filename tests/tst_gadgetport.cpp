@@ -1,9 +1,24 @@
 #include "daemon/brevdaemon.h"
 #include "fakegadget.h"
 #include "privatebus.h"
+#include "protocol/hostlink.h"
 #include "testenv.h"
 
 #include <QtTest>
+
+namespace {
+
+// How many descriptors of this process are open on `path`.
+int openCount(const QString &path)
+{
+    int count = 0;
+    const QDir descriptors(QStringLiteral("/proc/self/fd"));
+    for (const QFileInfo &descriptor : descriptors.entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+        count += descriptor.symLinkTarget() == path ? 1 : 0;
+    return count;
+}
+
+} // namespace
 
 class GadgetPortTest : public QObject
 {
@@ -15,14 +30,85 @@ private slots:
         QVERIFY(m_bus.start());
     }
 
-    void keepAliveOnQuietLink()
+    // The shipped program, with no sibling service on the bus and no device,
+    // reports both and goes on running.
+    void programRunsWithoutServicesOrDevice()
+    {
+        if (QFile::exists(QStringLiteral("/dev/g_nira_printer")))
+            QSKIP("this machine has the printer gadget device");
+        QProcess program;
+        program.start(QStringLiteral(BREV_DAEMON), QStringList());
+        QVERIFY(program.waitForStarted(10000));
+
+        const QStringList expected = {QStringLiteral("Error opening gadget:"),
+                                      QStringLiteral("Failed to create the interface to sid"),
+                                      QStringLiteral("Failed to create the interface to r6d"),
+                                      QStringLiteral("Failed to create the interface to utilityd")};
+        QString log;
+        const auto allLogged = [&] {
+            log += QString::fromLocal8Bit(program.readAllStandardError());
+            return std::all_of(expected.begin(), expected.end(),
+                               [&](const QString &text) { return log.count(text) == 1; });
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(allLogged(), qPrintable(log), 20000);
+        QVERIFY2(!program.waitForFinished(1500), qPrintable(log));
+        QCOMPARE(program.state(), QProcess::Running);
+        program.kill();
+        program.waitForFinished(10000);
+    }
+
+    // With the device missing the port is dead but quiet: one log line, the
+    // job file open, lines kept, and nothing more said about the port.
+    void deviceMissing()
     {
         TestEnv env;
+        LogCapture log;
+        DaemonSettings settings = env.settings(env.path(QStringLiteral("absent")));
+        settings.pingIntervalMs = 100;
+        settings.batchIntervalMs = 100;
+        Brevdaemon daemon(settings);
+        QCOMPARE(log.count(QStringLiteral("Error opening gadget:")), 1);
+        QVERIFY(QFile::exists(env.jobFilePath()));
+
+        const QStringList afterStart = log.messages();
+        daemon.queueMessage(HostLink::SupplyId, QStringLiteral("A"));
+        QTest::qWait(1000);
+        QCOMPARE(log.messages(), afterStart);
+    }
+
+    // After the queue-complete signal the port closes, keeps its queue, and
+    // one restart interval later opens again with an empty job file; the
+    // lines waiting from before and during the pause then go out.
+    void restartCycle()
+    {
+        const int reinitMs = 2000;
+        TestEnv env;
         FakeGadget gadget;
-        QVERIFY(gadget.isOpen());
-        Brevdaemon daemon(env.settings(gadget.devicePath()));
-        QTRY_COMPARE_WITH_TIMEOUT(gadget.countLines("PING\r\n"), 2, 10000);
-        QCOMPARE(gadget.received(), QByteArray("PING\r\nPING\r\n"));
+        DaemonSettings settings = env.settings(gadget.devicePath());
+        settings.reinitIntervalMs = reinitMs;
+        settings.pingIntervalMs = 600000;
+        Brevdaemon daemon(settings);
+        QCOMPARE(openCount(gadget.devicePath()), 2); // the gadget's own and the daemon's
+
+        QVERIFY(gadget.send("unfinished job"));
+        QTRY_COMPARE_WITH_TIMEOUT(env.jobFile(), QByteArray("unfinished job"), 10000);
+
+        daemon.queueMessage(HostLink::SupplyId, QStringLiteral("before"));
+        QElapsedTimer sinceDone;
+        sinceDone.start();
+        QMetaObject::invokeMethod(&daemon, "onPrintDone");
+        QCOMPARE(openCount(gadget.devicePath()), 1);
+        daemon.queueMessage(HostLink::SupplyId, QStringLiteral("during"));
+        QTest::qWait(reinitMs / 2);
+        QCOMPARE(gadget.received(), QByteArray());
+
+        QTRY_COMPARE_WITH_TIMEOUT(openCount(gadget.devicePath()), 2, 20000);
+        QVERIFY2(sinceDone.elapsed() >= reinitMs * 9 / 10, qPrintable(QString::number(sinceDone.elapsed())));
+        QCOMPARE(env.jobFile(), QByteArray());
+        QTRY_COMPARE_WITH_TIMEOUT(gadget.received(), QByteArray("SIRES,before\r\nSIRES,during\r\n"), 10000);
+
+        QVERIFY(gadget.send("next job"));
+        QTRY_COMPARE_WITH_TIMEOUT(env.jobFile(), QByteArray("next job"), 10000);
     }
 
 private:

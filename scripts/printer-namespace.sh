@@ -18,7 +18,7 @@
 #
 # The redirections live in a private mount namespace and end with it. Mount
 # points that did not exist are created for the run and removed afterwards,
-# on every way out. Needs root.
+# on every way out. A second run waits until the first has ended. Needs root.
 #
 # Usage: printer-namespace.sh STATE PROGRAM [ARGUMENT...]
 set -eu
@@ -115,6 +115,10 @@ start_link() {
         sleep 0.1
     done
 }
+
+# One simulated printer at a time: the redirected paths are the machine's own.
+exec 9>/run/lock/brev-printer-namespace.lock
+flock 9
 
 mkdir -p "$state/bin" "$state/Home"
 write_stub dpkg

@@ -1,0 +1,64 @@
+#include "printernamespace.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QThread>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+PrinterNamespace::~PrinterNamespace()
+{
+    stop();
+}
+
+bool PrinterNamespace::start(const QString &daemon)
+{
+    if (!m_state.isValid())
+        return false;
+    m_launcher.setProcessChannelMode(QProcess::ForwardedChannels);
+    // Should the test process die, the script still gets its signal to clean up.
+    m_launcher.start(QStringLiteral("setpriv"),
+                     {QStringLiteral("--pdeathsig"), QStringLiteral("TERM"),
+                      QStringLiteral(BREV_SOURCE_DIR "/scripts/printer-namespace.sh"), m_state.path(), daemon});
+    if (!m_launcher.waitForStarted(10000))
+        return false;
+    // Another run of the printer may hold the machine's paths for a while.
+    const QDeadlineTimer deadline(180000);
+    while (!QFile::exists(hostPath())) {
+        if (deadline.hasExpired() || m_launcher.state() != QProcess::Running)
+            return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+bool PrinterNamespace::stop()
+{
+    if (m_launcher.state() == QProcess::NotRunning)
+        return true;
+    m_launcher.terminate();
+    return m_launcher.waitForFinished(30000);
+}
+
+QStringList PrinterNamespace::calls(const QString &program) const
+{
+    QFile record(path(program + QStringLiteral(".calls")));
+    if (!record.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLocal8Bit(record.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QStringList PrinterNamespace::existingMachinePaths()
+{
+    const int lock = ::open("/run/lock/brev-printer-namespace.lock", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ::flock(lock, LOCK_EX);
+    QStringList existing;
+    for (const char *path : {"/dev/g_nira_printer", "/Home", "/usr/bin/Fenwick"}) {
+        if (QFile::exists(QLatin1String(path)))
+            existing.append(QLatin1String(path));
+    }
+    ::close(lock);
+    return existing;
+}

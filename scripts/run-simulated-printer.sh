@@ -53,23 +53,10 @@ wait_for() {
     done
 }
 
+# The stock session bus lets anyone own any name, as the services need; it
+# stands in for the system bus at a socket of its own.
 start_bus() {
-    cat >"$state/bus.conf" <<EOF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=$state/system_bus_socket</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_destination="*"/>
-    <allow receive_sender="*"/>
-  </policy>
-</busconfig>
-EOF
-    dbus-daemon --nofork --config-file="$state/bus.conf" 2>"$state/bus.log" &
+    dbus-daemon --session --nofork --address="unix:path=$state/system_bus_socket" 2>"$state/bus.log" &
     bus_pid=$!
     export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$state/system_bus_socket"
     wait_for '[ -S "$state/system_bus_socket" ]' "the private bus"

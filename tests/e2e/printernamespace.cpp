@@ -1,8 +1,8 @@
 #include "printernamespace.h"
 
-#include <QDeadlineTimer>
+#include "waitforfile.h"
+
 #include <QFile>
-#include <QThread>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -22,16 +22,8 @@ bool PrinterNamespace::start(const QString &daemon)
     m_launcher.start(QStringLiteral("setpriv"),
                      {QStringLiteral("--pdeathsig"), QStringLiteral("TERM"),
                       QStringLiteral(BREV_SOURCE_DIR "/scripts/printer-namespace.sh"), m_state.path(), daemon});
-    if (!m_launcher.waitForStarted(10000))
-        return false;
     // Another run of the printer may hold the machine's paths for a while.
-    const QDeadlineTimer deadline(180000);
-    while (!QFile::exists(hostPath())) {
-        if (deadline.hasExpired() || m_launcher.state() != QProcess::Running)
-            return false;
-        QThread::msleep(50);
-    }
-    return true;
+    return m_launcher.waitForStarted(10000) && waitForFile(hostPath(), m_launcher, 180000);
 }
 
 bool PrinterNamespace::stop()

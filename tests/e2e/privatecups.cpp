@@ -1,9 +1,9 @@
 #include "privatecups.h"
 
-#include <QDeadlineTimer>
+#include "waitforfile.h"
+
 #include <QDir>
 #include <QFile>
-#include <QThread>
 
 namespace {
 
@@ -87,14 +87,8 @@ bool PrivateCups::start(quint16 printerPort)
                   {QStringLiteral("--pdeathsig"), QStringLiteral("TERM"), QStringLiteral("cupsd"), QStringLiteral("-f"),
                    QStringLiteral("-c"), m_dir.filePath(QStringLiteral("cupsd.conf")), QStringLiteral("-s"),
                    m_dir.filePath(QStringLiteral("cups-files.conf"))});
-    if (!m_cupsd.waitForStarted(10000))
+    if (!m_cupsd.waitForStarted(10000) || !waitForFile(socketPath(), m_cupsd, 20000))
         return false;
-    const QDeadlineTimer deadline(20000);
-    while (!QFile::exists(socketPath())) {
-        if (deadline.hasExpired() || m_cupsd.state() != QProcess::Running)
-            return false;
-        QThread::msleep(50);
-    }
     const QString device = QStringLiteral("socket://127.0.0.1:%1").arg(printerPort);
     return run(QStringLiteral("lpadmin"), {QStringLiteral("-p"), QStringLiteral("brev"), QStringLiteral("-E"),
                                            QStringLiteral("-v"), device})

@@ -26,7 +26,8 @@ Commands (services: r6, supplyd, cvutility; each answered "ok" or "error <text>"
       R6_PrintQueueComplete | R6_PrintQueueFull
       SUPPLYD_SupplyPercentChanged | SUPPLYD_Ribbon1PercentChanged |
       SUPPLYD_Ribbon2PercentChanged <fraction>   (0.5 is half; nan and inf are accepted)
-      onEthernetConfigChanged <int> <t1> <t2> <t3> <t4> <t5>   ("-" is a null text)
+      onEthernetConfigChanged <int> <t1> <t2> <t3> <t4> <t5>   ("-" is a null text; this
+                                       becomes the record that "updateEthernetConfig" emits)
       onEthernetConfigChanged hex:<record bytes>
   stop <service>                       releases the service's bus name
   start <service>                      takes the name again on a new connection

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdio>
 #include <unistd.h>
 
@@ -38,6 +39,8 @@ void Console::readInput()
 {
     char bytes[4096];
     const ssize_t count = ::read(STDIN_FILENO, bytes, sizeof bytes);
+    if (count < 0 && (errno == EINTR || errno == EAGAIN))
+        return; // the notifier comes back
     if (count <= 0) {
         m_input.setEnabled(false);
         if (!m_keepRunning)

@@ -30,6 +30,7 @@ FakeGadget::FakeGadget()
 
 FakeGadget::~FakeGadget()
 {
+    m_stopSending = true;
     waitSent();
     delete m_notifier;
     if (m_slaveKeeper >= 0)
@@ -58,9 +59,9 @@ bool FakeGadget::send(const QByteArray &bytes)
 void FakeGadget::sendFromThread(const QByteArray &bytes)
 {
     waitSent();
-    m_sender = std::thread([fd = m_master, bytes] {
+    m_sender = std::thread([this, fd = m_master, bytes] {
         qint64 sent = 0;
-        while (sent < bytes.size()) {
+        while (sent < bytes.size() && !m_stopSending) {
             const ssize_t count = ::write(fd, bytes.constData() + sent, size_t(bytes.size() - sent));
             if (count > 0) {
                 sent += count;

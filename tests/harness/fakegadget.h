@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <thread>
 
 class QSocketNotifier;
@@ -48,4 +49,7 @@ private:
     QSocketNotifier *m_notifier = nullptr;
     QByteArray m_received;
     std::thread m_sender;
+    // Set on destruction: a test that failed early leaves no reader, and a
+    // sender waiting for room would wait forever.
+    std::atomic<bool> m_stopSending{false};
 };

@@ -63,7 +63,11 @@ int runQuery(const CommandLine &line, LinkDevice &device, QTextStream &out, QTex
         return NoAnswer;
     }
     out << Requests::answerText(items, answers) << Qt::endl;
-    return answers.size() == awaited.size() ? Success : NoAnswer;
+    if (answers.size() == awaited.size())
+        return Success;
+    err << "brevctl: " << awaited.size() - answers.size() << " of " << awaited.size()
+        << " values got no answer within " << seconds(line.timeoutMs) << " s" << Qt::endl;
+    return NoAnswer;
 }
 
 int runUpdate(const CommandLine &line, LinkDevice &device, QTextStream &out, QTextStream &err, bool interactive)

@@ -33,11 +33,11 @@ void UpdateHelper::installLocalUpdate(const QString &directory, bool allowDowngr
 
 void UpdateHelper::installNext()
 {
-    QStringList arguments{QStringLiteral("--install")};
-    if (m_allowDowngrade)
-        arguments.prepend(QStringLiteral("--force-downgrade"));
-    arguments.append(m_pending.first());
-    m_dpkg.start(QStringLiteral("dpkg"), arguments);
+    // dpkg downgrades by default; both ways are spelt out so that a local
+    // dpkg configuration cannot turn the flag around.
+    const QString downgrade = m_allowDowngrade ? QStringLiteral("--force-downgrade")
+                                               : QStringLiteral("--refuse-downgrade");
+    m_dpkg.start(QStringLiteral("dpkg"), {downgrade, QStringLiteral("--install"), m_pending.first()});
 }
 
 void UpdateHelper::onFinished(int exitCode, QProcess::ExitStatus status)

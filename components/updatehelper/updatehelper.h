@@ -5,7 +5,8 @@
 #include <QStringList>
 
 // Installs the Debian packages found in an update directory, one after the
-// other, with "dpkg --install" run asynchronously.
+// other in name order, with "dpkg --install" run asynchronously. Every *.deb
+// file there is installed, also one that an earlier transfer left behind.
 //
 // ProgressChanged(double) reports the share of packages done, 0 to 100: 0 when
 // installation starts, then after each package. ErrorOccurred(int) reports a
@@ -24,7 +25,8 @@ public:
     explicit UpdateHelper(QObject *parent = nullptr);
 
     // With `allowDowngrade` the packages may replace newer installed
-    // versions, as a host rolling a printer back needs.
+    // versions, as a host rolling a printer back needs; without it dpkg
+    // refuses such a package, which counts as a failure (3).
     void installLocalUpdate(const QString &directory, bool allowDowngrade);
 
 signals:

@@ -6,12 +6,15 @@
 
 namespace CommandFields {
 
-QByteArray commandLine(const QByteArray &bytes)
+QList<QByteArray> endedLineFields(const QByteArray &bytes)
 {
-    for (int i = 0; i < bytes.size(); ++i)
-        if (bytes[i] == '\r' || bytes[i] == '\n')
-            return bytes.left(i);
-    return bytes;
+    for (int i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r')
+            return bytes.left(i).split(',');
+        if (bytes[i] == '\n')
+            break;
+    }
+    return {};
 }
 
 qint32 integer(const QByteArray &field)

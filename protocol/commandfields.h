@@ -7,8 +7,10 @@
 // Reading the comma-separated arguments that follow a command.
 namespace CommandFields {
 
-// The command's line: its bytes up to the first CR or LF, or all of them.
-QByteArray commandLine(const QByteArray &bytes);
+// The comma-separated fields of the command's line (field 0 the command
+// itself), when a carriage return ends the line among `bytes`; none while
+// the line has not ended, since its last field may still be growing.
+QList<QByteArray> endedLineFields(const QByteArray &bytes);
 
 // An integer field as strtol reads it in base 10 (leading blanks and a sign
 // accepted, no digits give 0), held to the 32-bit range.

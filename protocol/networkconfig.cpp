@@ -13,11 +13,9 @@
 // command is refused: a half-received setting must not reach the network.
 void Brevdaemon::applyEthernetConfig(int start, const ReadPass &pass)
 {
-    const QByteArray held = QByteArray::fromRawData(m_bufferData + start, pass.total - start);
-    const QByteArray line = CommandFields::commandLine(held);
-    const QList<QByteArray> fields = line.split(',');
-    const bool lineEnded = held.size() > line.size() && held[line.size()] == '\r';
-    if (fields.size() < 5 || !lineEnded) {
+    const QList<QByteArray> fields =
+        CommandFields::endedLineFields(QByteArray::fromRawData(m_bufferData + start, pass.total - start));
+    if (fields.size() < 5) {
         qDebug() << "network configuration refused: missing fields";
         queueMessage(HostLink::UpdateError, QString::number(HostLink::ConfigCommandRefused));
         return;
@@ -33,11 +31,12 @@ void Brevdaemon::requestEthernetConfig()
     m_utilityInterface->call(QLatin1String(Services::Utility::updateEthernetConfig));
 }
 
+// "^SETCVSHIP,<int>\r\n"; refused while its line has not ended, so that a
+// value whose digits are split over two reads is not set cut short.
 void Brevdaemon::applyShip(int start, const ReadPass &pass)
 {
     const QList<QByteArray> fields =
-        CommandFields::commandLine(QByteArray::fromRawData(m_bufferData + start, pass.total - start))
-            .split(',');
+        CommandFields::endedLineFields(QByteArray::fromRawData(m_bufferData + start, pass.total - start));
     if (fields.size() < 2) {
         qDebug() << "ship setting refused: missing field";
         queueMessage(HostLink::UpdateError, QString::number(HostLink::ConfigCommandRefused));

@@ -1,6 +1,7 @@
 #include "daemon/brevdaemon.h"
 #include "fakegadget.h"
 #include "privatebus.h"
+#include "simulator.h"
 #include "testenv.h"
 
 #include <QtTest>
@@ -130,6 +131,17 @@ void verifyFileTakenFromThePort(Link &link)
     QTRY_COMPARE_WITH_TIMEOUT(link.env.calls(QStringLiteral("Fenwick")).size(), 1, lineWaitMs);
     link.gadget.waitSent();
     QVERIFY(link.env.jobFile().size() < 1024);
+}
+
+// Rewrites the package database so that "cvipc" is not installed.
+bool listOnlyAnotherPackage(const TestEnv &env)
+{
+    QFile status(env.path(QStringLiteral("apt/status")));
+    if (!status.open(QIODevice::ReadWrite))
+        return false;
+    const QByteArray listed = status.readAll().replace("Package: cvipc", "Package: cvother");
+    status.resize(0);
+    return status.write(listed) == listed.size();
 }
 
 // A host command sent after a transfer still reaches the dispatcher.
@@ -344,6 +356,49 @@ private slots:
             : QMetaObject::invokeMethod(&link.daemon, slot, Q_ARG(int, int(value)));
         QVERIFY(invoked);
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(line), 1, lineWaitMs);
+    }
+
+    // The engine is asked first; only its answer leads to the package lookup.
+    void softwareVersion_data()
+    {
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<bool>("packageListed");
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("both versions") << QString() << true << QByteArray("~U,SOFTVER,1.0,2.3\r\n") << QString();
+        QTest::newRow("empty engine version")
+            << QStringLiteral("reply r6 r6Version \"\"") << true << QByteArray("~U,SOFTVER,1.0,\r\n") << QString();
+        QTest::newRow("engine fails") << QStringLiteral("fail r6 r6Version") << false << QByteArray()
+                                      << QStringLiteral("reply invalid");
+        QTest::newRow("package missing") << QString() << false << QByteArray()
+                                         << QStringLiteral("failed to obtain software version");
+    }
+
+    void softwareVersion()
+    {
+        QFETCH(QString, engine);
+        QFETCH(bool, packageListed);
+        QFETCH(QByteArray, line);
+        QFETCH(QString, logged);
+        Simulator simulator;
+        QVERIFY(simulator.start());
+        if (!engine.isEmpty())
+            QVERIFY(simulator.command(engine));
+        TestEnv env;
+        if (!packageListed)
+            QVERIFY(listOnlyAnotherPackage(env));
+        FakeGadget gadget;
+        Brevdaemon daemon(env.settings(gadget.devicePath()));
+        LogCapture log;
+        // The status answer follows any version line in the same batch.
+        QVERIFY(gadget.send("~U,SOFTVER\r\n~S,STATUSREQ\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(gadget.countLines("~S,STATUSRES,0\r\n"), 1, lineWaitMs);
+        QCOMPARE(gadget.received().contains("~U,SOFTVER"), !line.isEmpty());
+        if (!line.isEmpty())
+            QCOMPARE(gadget.countLines(line), 1);
+        const QStringList notices{QStringLiteral("reply invalid"), QStringLiteral("failed to obtain software version")};
+        for (const QString &notice : notices)
+            QCOMPARE(log.count(notice), notice == logged ? 1 : 0);
     }
 
 private:

@@ -22,7 +22,7 @@
 namespace {
 
 constexpr int fileSize = 64 * 1024 * 1024;
-constexpr int rounds = 3;
+constexpr int rounds = 5;
 constexpr int giveUpMs = 120000;
 
 QByteArray makeContent()

@@ -22,6 +22,16 @@ QByteArray record(qint32 number, const QStringList &texts)
     return bytes;
 }
 
+// The simulated services on the bus first, then a daemon on a fake gadget.
+struct Printer
+{
+    Simulator simulator;
+    const bool servicesStarted = simulator.start();
+    TestEnv env;
+    FakeGadget gadget;
+    Brevdaemon daemon{env.settings(gadget.devicePath())};
+};
+
 // The utility service's calls only, in order.
 QStringList utilityCalls(const Simulator &simulator)
 {
@@ -73,14 +83,11 @@ private slots:
 
     void commandsReachTheUtilityService()
     {
-        Simulator simulator;
-        QVERIFY(simulator.start());
-        TestEnv env;
-        FakeGadget gadget;
-        Brevdaemon daemon(env.settings(gadget.devicePath()));
-        QVERIFY(gadget.send("^SETETHCONF,1,a,b,c\r\n^SETETHCONF,x, 192.168.0.2 ,,d\r\n^SETCVSHIP,3\r\n"
+        Printer printer;
+        QVERIFY(printer.servicesStarted);
+        QVERIFY(printer.gadget.send("^SETETHCONF,1,a,b,c\r\n^SETETHCONF,x, 192.168.0.2 ,,d\r\n^SETCVSHIP,3\r\n"
                             "^SETCVSHIP,-12kg\r\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(utilityCalls(simulator),
+        QTRY_COMPARE_WITH_TIMEOUT(utilityCalls(printer.simulator),
                                   QStringList({"cvutility setEthernetConfig 1 a b c",
                                                "cvutility setEthernetConfig 0  192.168.0.2   d",
                                                "cvutility setShip 3", "cvutility setShip -12"}),
@@ -91,18 +98,15 @@ private slots:
     // signal, which the simulator emits when asked, and also unasked.
     void configurationComesWithTheSignal()
     {
-        Simulator simulator;
-        QVERIFY(simulator.start());
-        TestEnv env;
-        FakeGadget gadget;
-        Brevdaemon daemon(env.settings(gadget.devicePath()));
-        QVERIFY(gadget.send("^SETETHCONF,1,a,b,c\r\n~U,ETHCONF\r\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(gadget.countLines("~U,ETHCONF,1,a,b,c,\r\n"), 1, waitMs);
-        QCOMPARE(utilityCalls(simulator),
+        Printer printer;
+        QVERIFY(printer.servicesStarted);
+        QVERIFY(printer.gadget.send("^SETETHCONF,1,a,b,c\r\n~U,ETHCONF\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(printer.gadget.countLines("~U,ETHCONF,1,a,b,c,\r\n"), 1, waitMs);
+        QCOMPARE(utilityCalls(printer.simulator),
                  QStringList({"cvutility setEthernetConfig 1 a b c", "cvutility updateEthernetConfig"}));
 
-        QVERIFY(simulator.command(QStringLiteral("emit cvutility onEthernetConfigChanged -1 m - x y z")));
-        QTRY_COMPARE_WITH_TIMEOUT(gadget.countLines("~U,ETHCONF,-1,x,y,z,m\r\n"), 1, waitMs);
+        QVERIFY(printer.simulator.command(QStringLiteral("emit cvutility onEthernetConfigChanged -1 m - x y z")));
+        QTRY_COMPARE_WITH_TIMEOUT(printer.gadget.countLines("~U,ETHCONF,-1,x,y,z,m\r\n"), 1, waitMs);
     }
 
     // A command whose fields have not all arrived, or whose line has not
@@ -120,18 +124,15 @@ private slots:
     void commandsWithoutTheirFieldsAreRefused()
     {
         QFETCH(QByteArray, command);
-        Simulator simulator;
-        QVERIFY(simulator.start());
-        TestEnv env;
-        FakeGadget gadget;
-        Brevdaemon daemon(env.settings(gadget.devicePath()));
+        Printer printer;
+        QVERIFY(printer.servicesStarted);
         LogCapture log;
-        QVERIFY(gadget.send(command));
-        QTRY_COMPARE_WITH_TIMEOUT(gadget.countLines(refusedLine), 1, waitMs);
+        QVERIFY(printer.gadget.send(command));
+        QTRY_COMPARE_WITH_TIMEOUT(printer.gadget.countLines(refusedLine), 1, waitMs);
         QCOMPARE(log.count(QStringLiteral("refused: missing field")), 1);
         // The rest of a command cut short arrives as print data.
-        QVERIFY(gadget.send("2\r\n^SETCVSHIP,5\r\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(utilityCalls(simulator), QStringList{"cvutility setShip 5"}, waitMs);
+        QVERIFY(printer.gadget.send("2\r\n^SETCVSHIP,5\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(utilityCalls(printer.simulator), QStringList{"cvutility setShip 5"}, waitMs);
     }
 
 private:

@@ -24,10 +24,11 @@ namespace {
 constexpr qint64 chunkSize = 256;
 
 // Reads the port for one transfer without ever blocking: a read asks only for
-// bytes the terminal reports waiting, or follows a poll() that saw the port
-// become readable. A host that sends nothing for `silenceMs` ends the
-// transfer. Waiting bytes are counted down rather than asked for again, since
-// a system call per chunk costs a good part of the transfer rate.
+// bytes the device reports waiting (FIONREAD), or follows a poll() that saw
+// the port become readable. A host that sends nothing for `silenceMs` ends
+// the transfer. Waiting bytes are counted down rather than asked for again,
+// since a system call per chunk costs a good part of the transfer rate. A
+// device that cannot count its bytes is polled before every read.
 class PortReader
 {
 public:
@@ -61,10 +62,11 @@ public:
     }
 
 private:
-    qint64 bytesWaiting() const
+    qint64 bytesWaiting()
     {
         int count = 0;
-        return ::ioctl(m_socket, FIONREAD, &count) == 0 ? count : 0;
+        m_countable = m_countable && ::ioctl(m_socket, FIONREAD, &count) == 0;
+        return m_countable ? count : 0;
     }
 
     bool waitForBytes() const
@@ -83,17 +85,19 @@ private:
     const int m_socket;
     const int m_silenceMs;
     qint64 m_waiting = 0;
+    bool m_countable = true;
     QElapsedTimer m_sinceBytes;
 };
 
 // One update file on its way in: every byte taken as content is hashed and
-// written to the file, if one is open.
+// written to the file, if one is open. A discarded transfer has no file.
 struct IncomingFile
 {
     QFile file;
     QCryptographicHash hash{QCryptographicHash::Md5};
     qint64 received = 0;
     bool writeFailed = false;
+    bool discarded = false;
 
     // Returns the count written, -1 when nothing could be.
     qint64 take(const char *bytes, qint64 count)
@@ -125,7 +129,7 @@ bool receiveFromPort(IncomingFile &incoming, qint64 size, PortReader &port, cons
         }
         const qint64 written = incoming.take(chunk, countCharsRead);
         incoming.file.waitForBytesWritten(1000);
-        if (written < 1 && incoming.file.isOpen())
+        if (written < 1 && !incoming.discarded)
             qDebug() << "Failed to write m_bufferData " << QByteArray(chunk, int(countCharsRead)).constData()
                      << "countCharsRead" << countCharsRead;
         QCoreApplication::processEvents();
@@ -173,14 +177,12 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
         queueMessage(HostLink::UpdateError, QString::number(HostLink::TransferHeaderRefused));
         return;
     }
-    const bool nameAccepted = header.problem == TransferHeader::None;
-    if (!nameAccepted) {
+    IncomingFile incoming;
+    incoming.discarded = header.problem == TransferHeader::BadName;
+    if (incoming.discarded) {
         qDebug() << "update refused: bad file name" << header.name;
         queueMessage(HostLink::UpdateError, QString::number(HostLink::TransferNameRefused));
-    }
-
-    IncomingFile incoming;
-    if (nameAccepted) {
+    } else {
         incoming.file.setFileName(m_settings.updateDir + header.name);
         incoming.file.open(QIODevice::WriteOnly);
     }
@@ -189,7 +191,7 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
     const bool hostStayed = receiveFromPort(incoming, header.size, port, m_gadgetFd, socket);
     incoming.file.close();
 
-    if (!nameAccepted)
+    if (incoming.discarded)
         return;
     if (!hostStayed) {
         qDebug() << "update transfer incomplete:" << incoming.received << "of" << header.size << "bytes";

@@ -9,17 +9,7 @@ repo="$(cd "$(dirname "$0")/.." && pwd)"
 out="$repo/build-deb"
 
 "$repo/scripts/install-deps.sh"
-packaging="build-essential debhelper git systemd"
-missing=""
-for package in $packaging; do
-    dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q "ok installed" || missing="$missing $package"
-done
-if [ -n "$missing" ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing
-fi
+"$repo/scripts/ensure-packages.sh" build-essential debhelper git systemd
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

@@ -41,7 +41,7 @@ enum ErrorCode : int {
     TransferNameRefused = 32,    // empty name, or one holding "/" or ".."
     TransferFileUnwritable = 33, // the file could not be created or written
     TransferIncomplete = 34,     // the host stopped sending before the file was whole
-    ConfigCommandRefused = 35,   // "^SETETHCONF" or "^SETCVSHIP" without its fields
+    ConfigCommandRefused = 35,   // "^SETETHCONF" or "^SETCVSHIP" without its fields and closing CR
 };
 
 struct InboundCommand

@@ -39,8 +39,10 @@ bool PrivateBus::start()
     file.close();
 
     m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_daemon.start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--nofork"), QStringLiteral("--print-address"),
+    // setpriv makes the bus die with the test even when the test is killed.
+    m_daemon.start(QStringLiteral("setpriv"),
+                   {QStringLiteral("--pdeathsig"), QStringLiteral("TERM"), QStringLiteral("dbus-daemon"),
+                    QStringLiteral("--nofork"), QStringLiteral("--print-address"),
                     QStringLiteral("--config-file=") + configPath});
     if (!m_daemon.waitForStarted(10000))
         return false;

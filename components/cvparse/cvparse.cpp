@@ -23,7 +23,11 @@ int commonness(unsigned char byte)
 
 } // namespace
 
-CVParse::CVParse() = default;
+CVParse::CVParse()
+{
+    std::fill(std::begin(m_anchorIndex), std::end(m_anchorIndex), qint16(-1));
+}
+
 CVParse::~CVParse() = default;
 
 void CVParse::addCommand(const QByteArray &pattern, int id)
@@ -34,6 +38,7 @@ void CVParse::addCommand(const QByteArray &pattern, int id)
     m_startsPattern[static_cast<unsigned char>(pattern[0])] = true;
     m_longest = std::max(m_longest, int(pattern.size()));
     addToProbe(int(m_patterns.size()) - 1);
+    updateScan();
 }
 
 // The offset of the pattern's rarest byte, preferring a byte that already
@@ -77,8 +82,10 @@ void CVParse::addToProbe(int index)
 
     auto anchor = std::find_if(m_anchors.begin(), m_anchors.end(),
                                [&](const Anchor &a) { return a.byte == byteAt(at); });
-    if (anchor == m_anchors.end())
+    if (anchor == m_anchors.end()) {
+        m_anchorIndex[byteAt(at)] = qint16(m_anchors.size());
         anchor = m_anchors.insert(m_anchors.end(), {byteAt(at), {}});
+    }
     auto probe = std::find_if(anchor->probes.begin(), anchor->probes.end(),
                               [&](const Probe &p) { return p.keyOffset == keyOffset; });
     if (probe == anchor->probes.end()) {
@@ -89,27 +96,40 @@ void CVParse::addToProbe(int index)
     probe->patternsByKey[byteAt(at + keyOffset)].push_back(index);
 }
 
+void CVParse::updateScan()
+{
+    std::vector<CandidateScan::Filter> filters;
+    for (const Anchor &anchor : m_anchors) {
+        for (const Probe &probe : anchor.probes) {
+            CandidateScan::Filter filter{anchor.byte, probe.keyOffset, {}};
+            for (int key = 0; key < 256; ++key) {
+                if (!probe.patternsByKey[key].empty())
+                    filter.keys.push_back(static_cast<unsigned char>(key));
+            }
+            filters.push_back(std::move(filter));
+        }
+    }
+    m_scan.setFilters(std::move(filters));
+}
+
 void CVParse::findComplete(const char *data, int size, std::vector<ParseMatch> &found) const
 {
-    const char *const limit = data + size;
-    for (const Anchor &anchor : m_anchors) {
-        const char *hit = data;
-        while ((hit = static_cast<const char *>(std::memchr(hit, anchor.byte, size_t(limit - hit))))) {
-            const int at = int(hit - data);
-            for (const Probe &probe : anchor.probes) {
-                const int keyAt = at + probe.keyOffset;
-                if (keyAt < 0 || keyAt >= size)
-                    continue;
-                for (int index : probe.patternsByKey[static_cast<unsigned char>(data[keyAt])]) {
-                    const Pattern &pattern = m_patterns[index];
-                    const int start = at - pattern.anchorOffset;
-                    const int length = pattern.bytes.size();
-                    if (start >= 0 && start + length <= size
-                        && std::memcmp(data + start, pattern.bytes.constData(), size_t(length)) == 0)
-                        found.push_back({pattern.id, start, start + length - 1, length});
-                }
+    m_candidates.clear();
+    m_scan.scan(data, size, m_candidates);
+    for (int at : m_candidates) {
+        const Anchor &anchor = m_anchors[m_anchorIndex[static_cast<unsigned char>(data[at])]];
+        for (const Probe &probe : anchor.probes) {
+            const int keyAt = at + probe.keyOffset;
+            if (keyAt < 0 || keyAt >= size)
+                continue;
+            for (int index : probe.patternsByKey[static_cast<unsigned char>(data[keyAt])]) {
+                const Pattern &pattern = m_patterns[index];
+                const int start = at - pattern.anchorOffset;
+                const int length = pattern.bytes.size();
+                if (start >= 0 && start + length <= size
+                    && std::memcmp(data + start, pattern.bytes.constData(), size_t(length)) == 0)
+                    found.push_back({pattern.id, start, start + length - 1, length});
             }
-            ++hit;
         }
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "candidatescan.h"
+
 #include <QByteArray>
 #include <QVector>
 
@@ -23,10 +25,11 @@ struct ParseMatch
 //
 // Each pattern is given one anchor: a byte of the pattern that is rare in
 // ordinary data, chosen so that few distinct anchor bytes cover all patterns.
-// parse() looks only for anchor bytes with memchr. At each hit one byte next
-// to it, the pattern's key, picks the few patterns worth comparing, so the
-// cost follows the number of anchor hits, not the number of patterns times
-// the input length, and a hit that starts no command costs one table look-up.
+// Each pattern also has a key: the byte next to its anchor. parse() finds
+// the positions that hold an anchor byte next to one of its keys
+// (CandidateScan), and there the key picks the few patterns worth comparing,
+// so the cost follows the input length and the number of such positions, not
+// the number of patterns times the input length.
 class CVParse
 {
 public:
@@ -63,11 +66,15 @@ private:
 
     int anchorOffsetFor(const QByteArray &bytes) const;
     void addToProbe(int index);
+    void updateScan();
     void findComplete(const char *data, int size, std::vector<ParseMatch> &found) const;
     int partialStart(const char *data, int size, int from) const;
 
     std::vector<Pattern> m_patterns;
     std::vector<Anchor> m_anchors;
+    qint16 m_anchorIndex[256]; // index into m_anchors by byte, or -1
+    CandidateScan m_scan;
+    mutable std::vector<int> m_candidates;   // scratch, reused across calls
     mutable std::vector<ParseMatch> m_found; // scratch, reused across calls
     bool m_startsPattern[256] = {};
     int m_longest = 0;

@@ -6,22 +6,53 @@
 
 namespace {
 
-using HostLink::inboundCommands;
+struct Literal
+{
+    QByteArray bytes;
+    int id;
+};
+using Catalogue = QVector<Literal>;
 
-// The recognizer as the daemon registers it.
-CVParse catalogueParser()
+// The commands as the daemon registers them.
+Catalogue hostCatalogue()
+{
+    Catalogue catalogue;
+    for (const HostLink::InboundCommand &command : HostLink::inboundCommands)
+        catalogue.append({QByteArray(command.literal), command.id});
+    return catalogue;
+}
+
+// Literals with a rare byte of their own each, too many to compare all at
+// once, some the start of another.
+Catalogue manyAnchorsCatalogue()
+{
+    Catalogue catalogue;
+    for (int i = 0; i < 24; ++i) {
+        const QByteArray head = char(1 + i) + QByteArray("c") + char('a' + i);
+        catalogue.append({head, 100 + i});
+        catalogue.append({head + "long\r\n", 200 + i});
+    }
+    return catalogue;
+}
+
+CVParse parserFor(const Catalogue &catalogue)
 {
     CVParse parser;
-    for (const HostLink::InboundCommand &command : inboundCommands)
-        parser.addCommand(QByteArray(command.literal), command.id);
+    for (const Literal &literal : catalogue)
+        parser.addCommand(literal.bytes, literal.id);
     return parser;
 }
 
-int longestLiteral()
+CVParse catalogueParser()
+{
+    return parserFor(hostCatalogue());
+}
+
+int longestLiteral(const Catalogue &catalogue)
 {
     int longest = 0;
-    for (const HostLink::InboundCommand &command : inboundCommands)
-        longest = std::max(longest, int(qstrlen(command.literal)));
+    for (const Literal &literal : catalogue)
+        longest = std::max(longest, int(literal.bytes.size()));
     return longest;
 }
 
@@ -37,29 +68,28 @@ QStringList describe(const QVector<ParseMatch> &matches)
 // The plain reading of the rules: at each position the longest literal that
 // starts there, else the next position; then the longest proper prefix of a
 // literal that ends the input after the last command.
-QVector<ParseMatch> referenceParse(const QByteArray &data)
+QVector<ParseMatch> referenceParse(const QByteArray &data, const Catalogue &catalogue)
 {
     QVector<ParseMatch> result;
     int position = 0;
     while (position < data.size()) {
-        int id = 0, length = 0;
-        for (const HostLink::InboundCommand &command : inboundCommands) {
-            const int size = int(qstrlen(command.literal));
-            if (size > length && data.mid(position, size) == command.literal)
-                id = command.id, length = size;
+        Literal longest{QByteArray(), 0};
+        for (const Literal &literal : catalogue) {
+            if (literal.bytes.size() > longest.bytes.size() && data.mid(position).startsWith(literal.bytes))
+                longest = literal;
         }
-        if (length == 0) {
+        if (longest.bytes.isEmpty()) {
             ++position;
             continue;
         }
-        result.append({id, position, position + length - 1, length});
-        position += length;
+        result.append({longest.id, position, position + int(longest.bytes.size()) - 1, int(longest.bytes.size())});
+        position += longest.bytes.size();
     }
     const int from = result.isEmpty() ? 0 : result.last().end + 1;
-    for (int start = std::max(from, data.size() - (longestLiteral() - 1)); start < data.size(); ++start) {
+    for (int start = std::max(from, data.size() - (longestLiteral(catalogue) - 1)); start < data.size(); ++start) {
         const QByteArray rest = data.mid(start);
-        for (const HostLink::InboundCommand &command : inboundCommands) {
-            if (QByteArray(command.literal).startsWith(rest) && rest.size() < int(qstrlen(command.literal))) {
+        for (const Literal &literal : catalogue) {
+            if (literal.bytes.startsWith(rest) && rest.size() < literal.bytes.size()) {
                 result.append({ParseMatch::Partial, start, data.size() - 1, int(rest.size())});
                 return result;
             }
@@ -70,7 +100,8 @@ QVector<ParseMatch> referenceParse(const QByteArray &data)
 
 // Every element is well formed, ascending, non-overlapping, within the input,
 // and names bytes that are what its id stands for; a partial is last only.
-void checkWellFormed(const QByteArray &data, const QVector<ParseMatch> &matches)
+void checkWellFormed(const QByteArray &data, const QVector<ParseMatch> &matches,
+                     const Catalogue &catalogue = hostCatalogue())
 {
     int nextFree = 0;
     for (int i = 0; i < matches.size(); ++i) {
@@ -83,16 +114,18 @@ void checkWellFormed(const QByteArray &data, const QVector<ParseMatch> &matches)
             QCOMPARE(i, matches.size() - 1);
             QCOMPARE(match.end, data.size() - 1);
         } else {
-            const auto command = std::find_if(inboundCommands.begin(), inboundCommands.end(),
-                [&](const HostLink::InboundCommand &c) { return c.id == match.id; });
-            QVERIFY(command != inboundCommands.end());
-            QCOMPARE(bytes, QByteArray(command->literal));
+            const auto literal = std::find_if(catalogue.begin(), catalogue.end(),
+                                              [&](const Literal &l) { return l.id == match.id; });
+            QVERIFY(literal != catalogue.end());
+            QCOMPARE(bytes, literal->bytes);
         }
         nextFree = match.end + 1;
     }
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Catalogue)
 
 class CVParseTest : public QObject
 {
@@ -168,9 +201,10 @@ private slots:
     // whole, and is never longer than the longest literal less one byte.
     void everyProperPrefixIsPartial()
     {
-        const CVParse parser = catalogueParser();
-        for (const HostLink::InboundCommand &command : inboundCommands) {
-            const QByteArray literal(command.literal);
+        const Catalogue catalogue = hostCatalogue();
+        const CVParse parser = parserFor(catalogue);
+        for (const Literal &command : catalogue) {
+            const QByteArray &literal = command.bytes;
             for (int length = 1; length < literal.size(); ++length) {
                 const QByteArray data = QByteArray(900, 'x') + literal.left(length);
                 const QVector<ParseMatch> matches = parser.parse(data);
@@ -178,7 +212,7 @@ private slots:
                 const ParseMatch &tail = matches.last();
                 QCOMPARE(tail.id, int(ParseMatch::Partial));
                 QVERIFY(tail.length >= length);
-                QVERIFY(tail.length <= longestLiteral() - 1);
+                QVERIFY(tail.length <= longestLiteral(catalogue) - 1);
             }
         }
     }
@@ -187,14 +221,15 @@ private slots:
     // come back in order, each once.
     void manyMatchesInOneBlock()
     {
-        const CVParse parser = catalogueParser();
+        const Catalogue catalogue = hostCatalogue();
+        const CVParse parser = parserFor(catalogue);
         QByteArray data;
         QStringList expected;
         int index = 0;
         while (true) {
-            const HostLink::InboundCommand &command = inboundCommands[index % inboundCommands.size()];
+            const Literal &command = catalogue[index % catalogue.size()];
             const QByteArray filler = "^FO" + QByteArray::number(index) + "^FDx^FS\r\n";
-            const QByteArray literal(command.literal);
+            const QByteArray &literal = command.bytes;
             if (data.size() + filler.size() + literal.size() > 1023)
                 break;
             data += filler;
@@ -211,17 +246,26 @@ private slots:
     }
 
     // Random blocks made of whole literals, pieces of literals and stray
-    // bytes give what the plain reading gives.
+    // bytes give what the plain reading gives: with the host's commands, and
+    // with more anchor bytes than the recognizer compares at once.
+    void randomBlocksMatchThePlainReading_data()
+    {
+        QTest::addColumn<Catalogue>("catalogue");
+        QTest::newRow("host commands") << hostCatalogue();
+        QTest::newRow("many anchor bytes") << manyAnchorsCatalogue();
+    }
+
     void randomBlocksMatchThePlainReading()
     {
-        const CVParse parser = catalogueParser();
-        const QByteArray stray("^~E\r\nxQ5");
+        QFETCH(Catalogue, catalogue);
+        const CVParse parser = parserFor(catalogue);
+        const QByteArray stray("^~E\r\nxQ5\x01");
         QRandomGenerator random(7);
         for (int round = 0; round < 3000; ++round) {
             const int size = int(random.bounded(1, 1024));
             QByteArray data;
             while (data.size() < size) {
-                const QByteArray literal(inboundCommands[random.bounded(int(inboundCommands.size()))].literal);
+                const QByteArray &literal = catalogue[random.bounded(catalogue.size())].bytes;
                 const int from = int(random.bounded(literal.size()));
                 switch (random.bounded(3)) {
                 case 0: data += literal; break;
@@ -231,8 +275,8 @@ private slots:
             }
             data.truncate(size);
             const QVector<ParseMatch> matches = parser.parse(data);
-            checkWellFormed(data, matches);
-            QCOMPARE(describe(matches), describe(referenceParse(data)));
+            checkWellFormed(data, matches, catalogue);
+            QCOMPARE(describe(matches), describe(referenceParse(data, catalogue)));
         }
     }
 };

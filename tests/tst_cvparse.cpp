@@ -156,23 +156,8 @@ private slots:
         QTest::newRow("argument commands")
             << QByteArray("^SETETHCONF,1,a,b,c\r\n^SETCVSHIP,2\r\n^XFER,f,3,ab\r\nxyz")
             << QStringList{"15@0+11", "17@21+10", "14@35+5"};
-    }
 
-    void findsCommands()
-    {
-        QFETCH(QByteArray, data);
-        QFETCH(QStringList, expected);
-        const CVParse parser = catalogueParser();
-        const QVector<ParseMatch> matches = parser.parse(data);
-        QCOMPARE(describe(matches), expected);
-        checkWellFormed(data, matches);
-    }
-
-    void keepsAnIncompleteTail_data()
-    {
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<QStringList>("expected");
-
+        // Incomplete commands at the end of the block.
         QTest::newRow("split query") << QByteArray("data~S,STAT") << QStringList{"-2@4+7"};
         QTest::newRow("lone caret") << QByteArray("data^") << QStringList{"-2@4+1"};
         QTest::newRow("marker without its line end") << QByteArray("dataE\r") << QStringList{"-2@4+2"};
@@ -187,7 +172,7 @@ private slots:
         QTest::newRow("broken prefix") << QByteArray("~S,R1RFIDREQ\rx") << QStringList();
     }
 
-    void keepsAnIncompleteTail()
+    void findsCommands()
     {
         QFETCH(QByteArray, data);
         QFETCH(QStringList, expected);

@@ -1,28 +1,62 @@
 #!/bin/sh
-# Builds the Debian package of the daemon from the last commit, in a clean
-# clone under a temp dir (dpkg-buildpackage writes beside the source tree),
-# and leaves the .deb files in build-deb/. Then shows their contents and
-# checks the systemd unit with systemd-analyze. Uncommitted changes are not
-# packaged. Can be run again; it installs what it misses.
+# Builds the Debian package of the daemon from the last commit, leaves the
+# .deb files in build-deb/, shows what the package holds and checks its
+# systemd unit with systemd-analyze. Uncommitted changes are not packaged.
+# Can be run again; it installs what it misses.
+#
+#   scripts/build-deb.sh          for this machine, in a clean clone under a
+#                                 temp dir (dpkg-buildpackage writes beside it)
+#   scripts/build-deb.sh armhf    for the board, in a throwaway Debian 12
+#                                 armhf chroot run under qemu
 set -eu
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 out="$repo/build-deb"
+target="${1:-}"
+mirror="${DEBIAN_MIRROR:-http://deb.debian.org/debian}"
 
-"$repo/scripts/install-deps.sh"
-"$repo/scripts/ensure-packages.sh" build-essential debhelper git systemd
-
+"$repo/scripts/ensure-packages.sh" git systemd
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-git clone -q "$repo" "$work/brevdaemon"
-(cd "$work/brevdaemon" && dpkg-buildpackage -us -uc -b) > "$work/build.log" 2>&1 || {
-    tail -n 40 "$work/build.log"
-    echo "dpkg-buildpackage failed" >&2
-    exit 1
-}
+mkdir -p "$work/debs"
+
+case "$target" in
+"")
+    "$repo/scripts/install-deps.sh"
+    "$repo/scripts/ensure-packages.sh" build-essential debhelper
+    git clone -q "$repo" "$work/brevdaemon"
+    (cd "$work/brevdaemon" && dpkg-buildpackage -us -uc -b) > "$work/build.log" 2>&1 || {
+        tail -n 40 "$work/build.log"
+        echo "dpkg-buildpackage failed" >&2
+        exit 1
+    }
+    cp "$work"/*.deb "$work/debs/"
+    ;;
+armhf)
+    "$repo/scripts/ensure-packages.sh" mmdebstrap
+    "$repo/scripts/armhf-binfmt.sh"
+    mkdir -p "$work/brevdaemon"
+    git -C "$repo" archive HEAD | tar -x -C "$work/brevdaemon"
+    # The chroot installs the Build-Depends from debian/control itself.
+    mmdebstrap --quiet --variant=buildd --arch=armhf \
+        --customize-hook='mkdir -p "$1/build"' \
+        --customize-hook="copy-in $work/brevdaemon /build" \
+        --customize-hook='chroot "$1" sh -c "cd /build/brevdaemon && apt-get -qq build-dep -y ./ >/dev/null"' \
+        --customize-hook='chroot "$1" sh -c "cd /build/brevdaemon && dpkg-buildpackage -us -uc -b >../build.log 2>&1 || { tail -n 40 ../build.log; exit 1; }"' \
+        --customize-hook='chroot "$1" sh -c "mkdir /debs && cp /build/*.deb /debs/"' \
+        --customize-hook="sync-out /debs $work/debs" \
+        bookworm /dev/null "deb $mirror bookworm main" "deb $mirror bookworm-updates main"
+    ;;
+*)
+    echo "usage: $0 [armhf]" >&2
+    exit 2
+    ;;
+esac
+
+built="$(ls "$work"/debs/brevdaemon_*.deb)"
 mkdir -p "$out"
-rm -f "$out"/*.deb
-cp "$work"/*.deb "$out"/
-deb="$(ls "$out"/brevdaemon_*.deb)"
+rm -f "$out"/*_"$(dpkg-deb -f "$built" Architecture)".deb
+cp "$work"/debs/*.deb "$out"/
+deb="$out/$(basename "$built")"
 echo "== $deb"
 dpkg -c "$deb"
 

@@ -14,17 +14,10 @@ build="$out/build"
 shim="$out/qemu-forkfd-shim.so"
 mirror="${DEBIAN_MIRROR:-http://deb.debian.org/debian}"
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-
 # The host builds the moc and runs dbus-daemon; the rest is for the cross
-# build and the emulation. qemu-user-binfmt lets ARM programs that the tests
-# start run under qemu as well; qemu-user-static, which conflicts with it,
-# does the same where it is already installed.
+# build and the emulation.
 "$repo/scripts/install-deps.sh"
-binfmt_package=qemu-user-binfmt
-dpkg-query -W -f='${Status}\n' qemu-user-static 2>/dev/null | grep -q "ok installed" && binfmt_package=""
-"$repo/scripts/ensure-packages.sh" mmdebstrap crossbuild-essential-armhf qemu-user $binfmt_package file
+"$repo/scripts/ensure-packages.sh" mmdebstrap crossbuild-essential-armhf qemu-user-static file
 
 # The sysroot: headers and libraries only, nothing configured. No device
 # nodes: qemu-arm -L looks up every absolute path in the sysroot first, and
@@ -56,25 +49,16 @@ fi
 cmake -S "$repo" -B "$build" \
     -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-armhf.cmake" \
     -DCMAKE_SYSROOT="$sysroot" \
-    -DCMAKE_CROSSCOMPILING_EMULATOR="env;QEMU_LD_PREFIX=$sysroot;QEMU_SET_ENV=LD_PRELOAD=$shim;qemu-arm" \
+    -DCMAKE_CROSSCOMPILING_EMULATOR="env;QEMU_LD_PREFIX=$sysroot;QEMU_SET_ENV=LD_PRELOAD=$shim;qemu-arm-static" \
     >/dev/null
 cmake --build "$build" -j"$(nproc)"
 file "$build/app/brevdaemon"
 file "$build/app/brevdaemon" | grep -q "ELF 32-bit.*ARM"
 
 # ARM programs started by a test (the shipped daemon, the simulator, brevctl)
-# need qemu registered with binfmt_misc. A machine booted with systemd has it
-# from qemu-user-binfmt; elsewhere it is registered here.
-arm_programs_run() {
-    QEMU_LD_PREFIX="$sysroot" "$sysroot/usr/bin/dpkg-query" --version >/dev/null 2>&1
-}
-if ! arm_programs_run; then
-    [ -e /proc/sys/fs/binfmt_misc/register ] ||
-        $sudo mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || true
-    $sudo /lib/systemd/systemd-binfmt /usr/lib/binfmt.d/qemu-arm.conf 2>/dev/null || true
-fi
+# need qemu registered with binfmt_misc.
 exclude=""
-if ! arm_programs_run; then
+if ! "$repo/scripts/armhf-binfmt.sh"; then
     for source in "$repo"/tests/tst_*.cpp "$repo"/tests/*/tst_*.cpp; do
         [ -e "$source" ] || continue
         dir="$(dirname "$source")"

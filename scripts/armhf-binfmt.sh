@@ -8,7 +8,10 @@ repo="$(cd "$(dirname "$0")/.." && pwd)"
 "$repo/scripts/ensure-packages.sh" qemu-user-static
 
 entry=/proc/sys/fs/binfmt_misc/qemu-arm
-grep -qx "flags: .*F.*" "$entry" 2>/dev/null && exit 0
+registered() {
+    grep -qx "enabled" "$entry" 2>/dev/null && grep -qx "flags: .*F.*" "$entry"
+}
+registered && exit 0
 
 # A machine booted with systemd registers it when the package is installed;
 # elsewhere it is done here, replacing an entry without the flag.
@@ -18,4 +21,4 @@ sudo=""
     $sudo mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
 [ ! -e "$entry" ] || echo -1 | $sudo tee "$entry" >/dev/null
 $sudo /lib/systemd/systemd-binfmt /usr/lib/binfmt.d/qemu-arm.conf
-grep -qx "flags: .*F.*" "$entry"
+registered

@@ -13,6 +13,7 @@
 #   APT_CONFIG           a package database that lists only "cvipc" 1.0
 #
 # Programs that the caller puts into STATE/bin come first on PATH (a stub "lp").
+# PROGRAM runs as a copy in STATE, since it may live under /tmp.
 # The system bus is the one named by DBUS_SYSTEM_BUS_ADDRESS; CUPS_SERVER and
 # the rest of the environment pass through.
 #
@@ -125,6 +126,12 @@ write_stub dpkg
 write_stub Fenwick
 write_package_database
 start_link
+
+program=$(command -v "$1")
+shift
+mkdir -p "$state/program"
+cp "$program" "$state/program/"
+set -- "$state/program/$(basename "$program")" "$@"
 
 ensure_target "$state/gadget" /dev/g_nira_printer
 ensure_target "$state/Home" /Home

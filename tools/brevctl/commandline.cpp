@@ -7,7 +7,7 @@
 
 namespace {
 
-struct CommandSpec
+struct CommandUsage
 {
     const char *name;
     const char *arguments; // as the usage line shows them
@@ -16,7 +16,7 @@ struct CommandSpec
     const char *details;
 };
 
-const std::array<CommandSpec, 12> commands = {{
+const std::array<CommandUsage, 12> commands = {{
     {"supply", "", 0, "Shows the supply and ribbon levels.",
      "Asks for the supply level and both ribbon levels and shows them as percentages."},
     {"ribbons", "", 0, "Shows each ribbon's level, ID and UID.",
@@ -54,10 +54,10 @@ const char optionsHelp[] =
     "  -v, --verbose            watch: show the keep-alive lines too\n"
     "  -h, --help               this help; after a command, the command's help\n";
 
-const CommandSpec *findCommand(const QString &name)
+const CommandUsage *findCommand(const QString &name)
 {
     const auto found = std::find_if(commands.begin(), commands.end(),
-                                    [&](const CommandSpec &spec) { return name == QLatin1String(spec.name); });
+                                    [&](const CommandUsage &command) { return name == QLatin1String(command.name); });
     return found == commands.end() ? nullptr : &*found;
 }
 
@@ -65,17 +65,17 @@ QString generalHelp()
 {
     QString text = QStringLiteral("Usage: brevctl [options] COMMAND [ARGUMENTS]\n\n"
                                   "Talks to the printer over its USB link.\n\nCommands:\n");
-    for (const CommandSpec &spec : commands) {
-        const QString usage = QLatin1String(spec.name) + QLatin1Char(' ') + QLatin1String(spec.arguments);
-        text += QStringLiteral("  %1 %2\n").arg(usage, -24).arg(QLatin1String(spec.summary));
+    for (const CommandUsage &command : commands) {
+        const QString usage = QLatin1String(command.name) + QLatin1Char(' ') + QLatin1String(command.arguments);
+        text += QStringLiteral("  %1 %2\n").arg(usage, -24).arg(QLatin1String(command.summary));
     }
     return text + QLatin1Char('\n') + QLatin1String(optionsHelp);
 }
 
-QString commandHelp(const CommandSpec &spec)
+QString commandHelp(const CommandUsage &command)
 {
     return QStringLiteral("Usage: brevctl [options] %1 %2\n\n%3\n\n%4")
-        .arg(QLatin1String(spec.name), QLatin1String(spec.arguments), QLatin1String(spec.details),
+        .arg(QLatin1String(command.name), QLatin1String(command.arguments), QLatin1String(command.details),
              QLatin1String(optionsHelp));
 }
 
@@ -139,20 +139,20 @@ CommandLine parseCommandLine(const QStringList &arguments)
         line.text = generalHelp();
         return line;
     }
-    const CommandSpec *spec = findCommand(positional.first());
-    if (!spec)
+    const CommandUsage *command = findCommand(positional.first());
+    if (!command)
         return invalid(QStringLiteral("Unknown command \"%1\".").arg(positional.first()));
     if (parser.isSet(help)) {
         line.outcome = CommandLine::ShowHelp;
-        line.text = commandHelp(*spec);
+        line.text = commandHelp(*command);
         return line;
     }
 
     line.command = positional.first();
     line.arguments = positional.mid(1);
-    if (line.arguments.size() != spec->argumentCount)
+    if (line.arguments.size() != command->argumentCount)
         return invalid(QStringLiteral("Usage: brevctl [options] %1 %2")
-                           .arg(QLatin1String(spec->name), QLatin1String(spec->arguments)).trimmed());
+                           .arg(QLatin1String(command->name), QLatin1String(command->arguments)).trimmed());
     const QString problem = argumentProblem(line.command, line.arguments);
     if (!problem.isEmpty())
         return invalid(problem);

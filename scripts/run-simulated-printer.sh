@@ -14,7 +14,7 @@ build=${1:-build}
 if [ "${2:-}" != "--built" ]; then
     scripts/install-deps.sh
     cmake -S . -B "$build" >/dev/null
-    cmake --build "$build" -j"$(nproc)"
+    cmake --build "$build" -j"$(nproc)" --target brevdaemon brevsim brevctl
     # The mount namespace needs root; the build stays the caller's.
     [ "$(id -u)" -eq 0 ] || exec sudo "$0" "$build" --built
 fi

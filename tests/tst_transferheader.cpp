@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+Q_DECLARE_METATYPE(TransferHeader::Problem)
+
 class TransferHeaderTest : public QObject
 {
     Q_OBJECT
@@ -16,18 +18,18 @@ private slots:
         QCOMPARE(header.size, 5);
         QCOMPARE(header.digest, QByteArray::fromHex("0123456789abcdefabcdef0123456789"));
         QCOMPARE(bytes.mid(header.contentOffset), QByteArray("he,l\nlo"));
+        // Without a carriage return the digest ends with the line.
+        QCOMPARE(parseTransferHeader("^XFER,f,1,a1b2\nc3").digest, QByteArray("\xa1\xb2"));
     }
 
     void sizeReadsLikeStrtol_data()
     {
         QTest::addColumn<QByteArray>("field");
         QTest::addColumn<int>("size");
-        QTest::newRow("plain") << QByteArray("1024") << 1024;
         QTest::newRow("blanks and sign") << QByteArray("  +12") << 12;
         QTest::newRow("digits then text") << QByteArray("7kB") << 7;
         QTest::newRow("negative") << QByteArray("-5") << -5;
         QTest::newRow("no digits") << QByteArray("size") << 0;
-        QTest::newRow("empty") << QByteArray() << 0;
         QTest::newRow("beyond 32 bits") << QByteArray("99999999999") << int(INT_MAX);
     }
 
@@ -40,47 +42,24 @@ private slots:
         QCOMPARE(header.size, size);
     }
 
-    void digestEndsAtCarriageReturnOrLineEnd()
-    {
-        QCOMPARE(parseTransferHeader("^XFER,f,1,A1b2\r\nC3").digest, QByteArray("\xa1\xb2"));
-        QCOMPARE(parseTransferHeader("^XFER,f,1,a1b2\nc3").digest, QByteArray("\xa1\xb2"));
-    }
-
-    void incompleteHeadersAreRefused_data()
+    void unsafeHeadersAreRefused_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("no line end yet") << QByteArray("^XFER,f,3,00112233");
-        QTest::newRow("carriage return without line feed") << QByteArray("^XFER,f,3,00112233\r");
-        QTest::newRow("three fields") << QByteArray("^XFER,f,3\r\nabc");
-        QTest::newRow("command alone") << QByteArray("^XFER\r\n");
+        QTest::addColumn<TransferHeader::Problem>("problem");
+        QTest::newRow("no line end yet") << QByteArray("^XFER,f,3,00112233") << TransferHeader::Incomplete;
+        QTest::newRow("carriage return only") << QByteArray("^XFER,f,3,00112233\r") << TransferHeader::Incomplete;
+        QTest::newRow("three fields") << QByteArray("^XFER,f,3\r\nabc") << TransferHeader::Incomplete;
+        QTest::newRow("package name") << QByteArray("^XFER,cvipc_2.0_armhf.deb,0,00\r\n") << TransferHeader::None;
+        QTest::newRow("empty name") << QByteArray("^XFER,,0,00\r\n") << TransferHeader::BadName;
+        QTest::newRow("parent") << QByteArray("^XFER,..,0,00\r\n") << TransferHeader::BadName;
+        QTest::newRow("subdirectory") << QByteArray("^XFER,a/b,0,00\r\n") << TransferHeader::BadName;
     }
 
-    void incompleteHeadersAreRefused()
+    void unsafeHeadersAreRefused()
     {
         QFETCH(QByteArray, bytes);
-        QCOMPARE(parseTransferHeader(bytes).problem, TransferHeader::Incomplete);
-    }
-
-    void namesThatCouldLeaveTheDirectoryAreRefused_data()
-    {
-        QTest::addColumn<QByteArray>("name");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("package") << QByteArray("cvipc_2.0_armhf.deb") << true;
-        QTest::newRow("dots inside a word") << QByteArray("a.b.c") << true;
-        QTest::newRow("empty") << QByteArray() << false;
-        QTest::newRow("parent") << QByteArray("..") << false;
-        QTest::newRow("parent path") << QByteArray("../x") << false;
-        QTest::newRow("subdirectory") << QByteArray("a/b") << false;
-        QTest::newRow("absolute") << QByteArray("/etc/passwd") << false;
-        QTest::newRow("empty before a NUL") << QByteArray("\0/../x", 6) << false;
-    }
-
-    void namesThatCouldLeaveTheDirectoryAreRefused()
-    {
-        QFETCH(QByteArray, name);
-        QFETCH(bool, accepted);
-        const TransferHeader header = parseTransferHeader("^XFER," + name + ",0,00\r\n");
-        QCOMPARE(header.problem, accepted ? TransferHeader::None : TransferHeader::BadName);
+        QFETCH(TransferHeader::Problem, problem);
+        QCOMPARE(parseTransferHeader(bytes).problem, problem);
     }
 };
 

@@ -8,19 +8,26 @@ namespace {
 
 constexpr int installWaitMs = 15000;
 
-void putFile(const QString &path)
+// An installer on an update directory that holds the given packages beside a
+// file and a folder whose names are no package's.
+struct Install
 {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-}
+    explicit Install(const QStringList &packages)
+    {
+        for (const QString &name : packages + QStringList{QStringLiteral("notes.deb.txt")})
+            put(name);
+        QDir(env.updateDir()).mkdir(QStringLiteral("folder.deb"));
+        QObject::connect(&helper, &UpdateHelper::ProgressChanged, [this](double percent) { progress.append(percent); });
+        QObject::connect(&helper, &UpdateHelper::ErrorOccurred, [this](int error) { errors.append(error); });
+    }
 
-QList<double> progressValues(const QSignalSpy &spy)
-{
-    QList<double> values;
-    for (const QList<QVariant> &arguments : spy)
-        values.append(arguments.at(0).toDouble());
-    return values;
-}
+    void put(const QString &name) const { QFile(env.updateDir() + name).open(QIODevice::WriteOnly); }
+
+    TestEnv env;
+    QList<double> progress; // outlives the helper, which may report as it ends
+    QList<int> errors;
+    UpdateHelper helper;
+};
 
 } // namespace
 
@@ -29,82 +36,52 @@ class UpdateHelperTest : public QObject
     Q_OBJECT
 
 private slots:
-    void directoryWithoutPackagesIsAnError()
-    {
-        TestEnv env;
-        putFile(env.updateDir() + QStringLiteral("notes.deb.txt"));
-        QVERIFY(QDir(env.updateDir()).mkdir(QStringLiteral("folder.deb")));
-        UpdateHelper helper;
-        QSignalSpy errors(&helper, &UpdateHelper::ErrorOccurred);
-        QSignalSpy progress(&helper, &UpdateHelper::ProgressChanged);
-        helper.installLocalUpdate(env.updateDir(), true);
-        QCOMPARE(errors.size(), 1);
-        QCOMPARE(errors.at(0).at(0).toInt(), int(UpdateHelper::NoPackages));
-        QCOMPARE(progress.size(), 0);
-        QVERIFY(env.calls(QStringLiteral("dpkg")).isEmpty());
-    }
-
-    void packagesAreInstalledInNameOrder_data()
-    {
-        QTest::addColumn<bool>("allowDowngrade");
-        QTest::addColumn<QString>("options");
-        QTest::newRow("downgrade allowed") << true << QStringLiteral("--force-downgrade --install ");
-        QTest::newRow("no downgrade") << false << QStringLiteral("--refuse-downgrade --install ");
-    }
-
     void packagesAreInstalledInNameOrder()
     {
-        QFETCH(bool, allowDowngrade);
-        QFETCH(QString, options);
-        TestEnv env;
-        putFile(env.updateDir() + QStringLiteral("b.deb"));
-        putFile(env.updateDir() + QStringLiteral("a.deb"));
-        UpdateHelper helper;
-        QSignalSpy progress(&helper, &UpdateHelper::ProgressChanged);
-        QSignalSpy errors(&helper, &UpdateHelper::ErrorOccurred);
-        helper.installLocalUpdate(env.updateDir(), allowDowngrade);
+        Install install({QStringLiteral("b.deb"), QStringLiteral("a.deb")});
+        install.helper.installLocalUpdate(install.env.updateDir(), false);
         // A second call while the first installs is ignored.
-        helper.installLocalUpdate(env.updateDir(), allowDowngrade);
-        QTRY_COMPARE_WITH_TIMEOUT(progressValues(progress), (QList<double>{0, 50, 100}), installWaitMs);
-        QCOMPARE(env.calls(QStringLiteral("dpkg")),
-                 (QStringList{options + env.updateDir() + "a.deb", options + env.updateDir() + "b.deb"}));
-        QCOMPARE(errors.size(), 0);
+        install.helper.installLocalUpdate(install.env.updateDir(), false);
+        QTRY_COMPARE_WITH_TIMEOUT(install.progress, (QList<double>{0, 50, 100}), installWaitMs);
+        const QString options = "--refuse-downgrade --install " + install.env.updateDir();
+        QCOMPARE(install.env.calls(QStringLiteral("dpkg")), (QStringList{options + "a.deb", options + "b.deb"}));
+        QVERIFY(install.errors.isEmpty());
     }
 
-    // The failing package ends the installation; the next call starts afresh.
-    void dpkgFailureStopsTheInstallation()
+    void failureEndsTheInstallation_data()
     {
-        TestEnv env;
-        putFile(env.updateDir() + QStringLiteral("a.deb"));
-        putFile(env.updateDir() + QStringLiteral("b.deb"));
-        env.setExitCode(QStringLiteral("dpkg"), 1);
-        UpdateHelper helper;
-        QSignalSpy progress(&helper, &UpdateHelper::ProgressChanged);
-        QSignalSpy errors(&helper, &UpdateHelper::ErrorOccurred);
-        helper.installLocalUpdate(env.updateDir(), true);
-        QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 1, installWaitMs);
-        QCOMPARE(errors.at(0).at(0).toInt(), int(UpdateHelper::InstallFailed));
-        QCOMPARE(progressValues(progress), QList<double>{0});
-        QCOMPARE(env.calls(QStringLiteral("dpkg")).size(), 1);
-
-        env.setExitCode(QStringLiteral("dpkg"), 0);
-        helper.installLocalUpdate(env.updateDir(), true);
-        QTRY_COMPARE_WITH_TIMEOUT(progressValues(progress), (QList<double>{0, 0, 50, 100}), installWaitMs);
-        QCOMPARE(errors.size(), 1);
+        QTest::addColumn<QStringList>("packages");
+        QTest::addColumn<int>("dpkgExitCode");
+        QTest::addColumn<bool>("dpkgOnPath");
+        QTest::addColumn<int>("error");
+        QTest::newRow("no packages") << QStringList() << 0 << true << int(UpdateHelper::NoPackages);
+        QTest::newRow("dpkg fails") << QStringList{QStringLiteral("a.deb"), QStringLiteral("b.deb")} << 1 << true << int(UpdateHelper::InstallFailed);
+        QTest::newRow("dpkg missing") << QStringList{QStringLiteral("a.deb")} << 0 << false << int(UpdateHelper::InstallerNotStarted);
     }
 
-    void missingDpkgIsAnError()
+    void failureEndsTheInstallation()
     {
-        TestEnv env;
-        putFile(env.updateDir() + QStringLiteral("a.deb"));
+        QFETCH(QStringList, packages);
+        QFETCH(int, dpkgExitCode);
+        QFETCH(bool, dpkgOnPath);
+        QFETCH(int, error);
+        Install install(packages);
+        install.env.setExitCode(QStringLiteral("dpkg"), dpkgExitCode);
         const QByteArray path = qgetenv("PATH");
-        qputenv("PATH", env.path(QStringLiteral("apt")).toLocal8Bit());
-        UpdateHelper helper;
-        QSignalSpy errors(&helper, &UpdateHelper::ErrorOccurred);
-        helper.installLocalUpdate(env.updateDir(), true);
+        qputenv("PATH", dpkgOnPath ? path : install.env.path(QStringLiteral("apt")).toLocal8Bit());
+        install.helper.installLocalUpdate(install.env.updateDir(), true);
         qputenv("PATH", path);
-        QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 1, installWaitMs);
-        QCOMPARE(errors.at(0).at(0).toInt(), int(UpdateHelper::InstallerNotStarted));
+        QTRY_COMPARE_WITH_TIMEOUT(install.errors, QList<int>{error}, installWaitMs);
+        QCOMPARE(install.progress, packages.isEmpty() ? QList<double>() : QList<double>{0});
+        // The packages after a failed one are not tried.
+        QVERIFY(install.env.calls(QStringLiteral("dpkg")).size() <= 1);
+
+        // The next call starts afresh.
+        install.env.setExitCode(QStringLiteral("dpkg"), 0);
+        install.put(QStringLiteral("c.deb"));
+        install.helper.installLocalUpdate(install.env.updateDir(), true);
+        QTRY_COMPARE_WITH_TIMEOUT(install.progress.constLast(), 100.0, installWaitMs);
+        QCOMPARE(install.errors, QList<int>{error});
     }
 };
 

@@ -38,7 +38,7 @@ class UpdateHelperTest : public QObject
 private slots:
     void packagesAreInstalledInNameOrder()
     {
-        Install install({QStringLiteral("b.deb"), QStringLiteral("a.deb")});
+        Install install({"b.deb", "a.deb"});
         install.helper.installLocalUpdate(install.env.updateDir(), false);
         // A second call while the first installs is ignored.
         install.helper.installLocalUpdate(install.env.updateDir(), false);
@@ -55,8 +55,8 @@ private slots:
         QTest::addColumn<bool>("dpkgOnPath");
         QTest::addColumn<int>("error");
         QTest::newRow("no packages") << QStringList() << 0 << true << int(UpdateHelper::NoPackages);
-        QTest::newRow("dpkg fails") << QStringList{QStringLiteral("a.deb"), QStringLiteral("b.deb")} << 1 << true << int(UpdateHelper::InstallFailed);
-        QTest::newRow("dpkg missing") << QStringList{QStringLiteral("a.deb")} << 0 << false << int(UpdateHelper::InstallerNotStarted);
+        QTest::newRow("dpkg fails") << QStringList{"a.deb", "b.deb"} << 1 << true << int(UpdateHelper::InstallFailed);
+        QTest::newRow("dpkg missing") << QStringList{"a.deb"} << 0 << false << int(UpdateHelper::InstallerNotStarted);
     }
 
     void failureEndsTheInstallation()

@@ -22,12 +22,24 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+QMutex logMutex;
+QStringList logMessages;
+QtMessageHandler previousHandler = nullptr;
+
+void collect(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    QMutexLocker lock(&logMutex);
+    logMessages.append(message);
+    lock.unlock();
+    previousHandler(type, context, message); // never null: Qt hands out its default one
+}
+
 } // namespace
 
 TestEnv::TestEnv()
 {
-    QDir(m_dir.path()).mkpath(QStringLiteral("bin"));
-    QDir(m_dir.path()).mkpath(QStringLiteral("Home"));
+    for (const char *folder : {"bin", "Home", "apt"})
+        QDir(m_dir.path()).mkpath(QLatin1String(folder));
     for (const char *program : {"lp", "dpkg", "Fenwick"})
         writeStub(QLatin1String(program));
     qputenv("PATH", (path(QStringLiteral("bin")) + QLatin1Char(':')).toLocal8Bit() + qgetenv("PATH"));
@@ -37,34 +49,23 @@ TestEnv::TestEnv()
 void TestEnv::writeStub(const QString &program) const
 {
     const QString stub = path(QStringLiteral("bin/") + program);
-    const QString record = path(program + QStringLiteral(".calls"));
-    const QString code = path(program + QStringLiteral(".exit"));
-    writeFile(stub, QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1'\n"
-                                   "[ -f '%2' ] && exit \"$(cat '%2')\"\nexit 0\n")
-                        .arg(record, code).toLocal8Bit());
+    writeFile(stub, QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1.calls'\n"
+                                   "exit $(cat '%1.exit' 2>/dev/null || echo 0)\n").arg(path(program)).toLocal8Bit());
     QFile::setPermissions(stub, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
+// APT's whole tree under the temp dir, with a package database of its own and
+// no configuration parts, sources or preferences: nothing of the machine's
+// APT state is read or written.
 void TestEnv::writeAptConfig() const
 {
-    QDir(m_dir.path()).mkpath(QStringLiteral("apt/lists/partial"));
-    QDir(m_dir.path()).mkpath(QStringLiteral("apt/cache/archives/partial"));
-    QDir(m_dir.path()).mkpath(QStringLiteral("apt/empty"));
-    writeFile(path(QStringLiteral("apt/status")),
-              "Package: cvipc\nStatus: install ok installed\nPriority: optional\nSection: misc\n"
-              "Installed-Size: 1\nMaintainer: Test <test@example.invalid>\nArchitecture: all\n"
-              "Version: 1.0\nDescription: printer software\n\n");
     const QString apt = path(QStringLiteral("apt"));
-    writeFile(path(QStringLiteral("apt/apt.conf")),
-              QStringLiteral("Dir::State::status \"%1/status\";\n"
-                             "Dir::State::Lists \"%1/lists/\";\n"
-                             "Dir::Cache \"%1/cache/\";\n"
-                             "Dir::Etc::SourceList \"%1/empty/sources.list\";\n"
-                             "Dir::Etc::SourceParts \"%1/empty/\";\n"
-                             "Dir::Etc::Parts \"%1/empty/\";\n"
-                             "Dir::Etc::PreferencesParts \"%1/empty/\";\n")
+    writeFile(apt + QStringLiteral("/status"),
+              "Package: cvipc\nStatus: install ok installed\nArchitecture: all\nVersion: 1.0\n\n");
+    writeFile(apt + QStringLiteral("/apt.conf"),
+              QStringLiteral("Dir \"%1/\";\nDir::Etc \"/dev/null\";\nDir::State::status \"%1/status\";\n")
                   .arg(apt).toLocal8Bit());
-    qputenv("APT_CONFIG", path(QStringLiteral("apt/apt.conf")).toLocal8Bit());
+    qputenv("APT_CONFIG", (apt + QStringLiteral("/apt.conf")).toLocal8Bit());
 }
 
 DaemonSettings TestEnv::settings(const QString &gadgetPath) const
@@ -89,34 +90,14 @@ QByteArray TestEnv::jobFile() const
 
 QStringList TestEnv::calls(const QString &program) const
 {
-    const QByteArray text = readFile(path(program + QStringLiteral(".calls")));
-    QStringList lines = QString::fromLocal8Bit(text).split(QLatin1Char('\n'));
-    lines.removeAll(QString());
-    return lines;
+    return QString::fromLocal8Bit(readFile(path(program + QStringLiteral(".calls"))))
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 void TestEnv::setExitCode(const QString &program, int code) const
 {
     writeFile(path(program + QStringLiteral(".exit")), QByteArray::number(code));
 }
-
-namespace {
-
-QMutex logMutex;
-QStringList logMessages;
-QtMessageHandler previousHandler = nullptr;
-
-void collect(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    {
-        QMutexLocker lock(&logMutex);
-        logMessages.append(message);
-    }
-    if (previousHandler)
-        previousHandler(type, context, message);
-}
-
-} // namespace
 
 LogCapture::LogCapture()
 {
@@ -138,18 +119,14 @@ QStringList LogCapture::messages() const
 
 int LogCapture::count(const QString &text) const
 {
-    int found = 0;
-    for (const QString &message : messages())
-        found += message.contains(text) ? 1 : 0;
-    return found;
+    return messages().filter(text).size();
 }
 
 StderrCapture::StderrCapture()
 {
     std::fflush(stderr);
     m_saved = ::dup(2);
-    const int file = ::open(qPrintable(m_dir.filePath(QStringLiteral("stderr"))),
-                            O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int file = ::creat(qPrintable(m_dir.filePath(QStringLiteral("stderr"))), 0600);
     ::dup2(file, 2);
     ::close(file);
 }

@@ -6,7 +6,7 @@ scripts/install-deps.sh
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-release -j"$(nproc)"
 for bench in build-release/bench/bench_*; do
-    [ -x "$bench" ] || continue
+    [ -f "$bench" ] && [ -x "$bench" ] || continue
     echo "== $(basename "$bench")"
     QT_NO_GLIB=1 "$bench"
 done

@@ -97,6 +97,8 @@ int main(int argc, char *argv[])
     // printer's own event loop does; measure with Qt's own.
     qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
+    // The daemon runs without its services here; its log would only be noise.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     PrivateBus bus;
     if (!bus.start()) {
         std::printf("no private bus\n");

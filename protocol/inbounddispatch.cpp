@@ -15,11 +15,6 @@ namespace {
 constexpr int bufferSize = 1024;
 constexpr int readLimit = bufferSize - 1; // a zero byte always fits after the data
 
-bool isJobMarker(int id)
-{
-    return id == HostLink::JobEnds || id == HostLink::JobZ || id == HostLink::JobEnd;
-}
-
 } // namespace
 
 // Reads one block from the host, runs the commands found in it and spools the
@@ -122,18 +117,13 @@ void Brevdaemon::dispatch(const ParseMatch &match, const QVector<ParseMatch> &ma
 // "^SETCVSHIP" among it) is print data too.
 void Brevdaemon::keepTail(const QVector<ParseMatch> &matches, const ReadPass &pass)
 {
-    int next = 0;
-    int from = 0;
-    for (int i = matches.size() - 1; i >= 0; --i) {
-        if (isJobMarker(matches[i].id)) {
-            next = i + 1;
-            from = matches[i].end + 1;
-            break;
-        }
-    }
-    for (; next < matches.size(); ++next) {
-        appendToJob(m_bufferData + from, matches[next].start - from);
-        from = matches[next].end + 1;
+    // Job markers have appended everything up to the write position.
+    int from = pass.writePosition;
+    for (const ParseMatch &match : matches) {
+        if (match.start < from)
+            continue;
+        appendToJob(m_bufferData + from, match.start - from);
+        from = match.end + 1;
     }
     appendToJob(m_bufferData + from, pass.total - from);
 

@@ -7,12 +7,12 @@
 // Each figure is the best of three passes. Last line: "ratio: R", the smaller
 // of the two recognizer/floor ratios.
 
+#include "benchsetup.h"
 #include "protocol/hostlink.h"
 
 #include <cvparse.h>
 
 #include <QByteArray>
-#include <QRandomGenerator>
 
 #include <chrono>
 #include <cstdio>
@@ -24,14 +24,6 @@ namespace {
 constexpr int corpusSize = 64 << 20;
 constexpr int blockSize = 1023;
 constexpr int passes = 3;
-
-QByteArray randomCorpus()
-{
-    QByteArray corpus(corpusSize, Qt::Uninitialized);
-    QRandomGenerator random(1);
-    random.fillRange(reinterpret_cast<quint32 *>(corpus.data()), corpusSize / 4);
-    return corpus;
-}
 
 // ZPL-like labels: every field starts with "^", every line ends in CR LF,
 // and one label in a hundred carries a query or a job marker.
@@ -92,7 +84,7 @@ int main()
 
     long sink = 0;
     double smallest = 0;
-    const std::pair<const char *, QByteArray> corpora[] = {{"random", randomCorpus()},
+    const std::pair<const char *, QByteArray> corpora[] = {{"random", randomBytes(corpusSize, 1)},
                                                            {"label", labelCorpus()}};
     for (const auto &[name, corpus] : corpora) {
         const double recognizer = rate(corpus, recognize, sink);

@@ -13,12 +13,11 @@
 // turns job by job, so that all see the same load on a shared machine.
 // Last line: "ratio: R", daemon rate / plain loop rate.
 
+#include "benchsetup.h"
 #include "daemon/brevdaemon.h"
 #include "fakegadget.h"
-#include "privatebus.h"
 #include "testenv.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -235,15 +234,9 @@ void report(const char *name, const Tally &tally)
 
 int main(int argc, char *argv[])
 {
-    // As in the shipped program: Qt's own event dispatcher, not GLib's.
-    qputenv("QT_NO_GLIB", "1");
-    QCoreApplication app(argc, argv);
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    PrivateBus bus;
-    if (!bus.start()) {
-        std::printf("no private bus\n");
+    DaemonBenchmark benchmark(argc, argv);
+    if (!benchmark.ready())
         return 1;
-    }
 
     const QByteArray job = labelJob();
     DaemonSide daemonSide;

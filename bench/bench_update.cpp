@@ -3,16 +3,15 @@
 // in the same run. Each side runs a few rounds and keeps its best, so that a
 // moment of load on the machine does not decide the ratio.
 
+#include "benchsetup.h"
 #include "daemon/brevdaemon.h"
 #include "fakegadget.h"
-#include "privatebus.h"
 #include "testenv.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cstdio>
@@ -24,14 +23,6 @@ namespace {
 constexpr int fileSize = 64 * 1024 * 1024;
 constexpr int rounds = 5;
 constexpr int giveUpMs = 120000;
-
-QByteArray makeContent()
-{
-    QByteArray content(fileSize, Qt::Uninitialized);
-    QRandomGenerator generator(6);
-    generator.fillRange(reinterpret_cast<quint32 *>(content.data()), fileSize / 4);
-    return content;
-}
 
 double megabytesPerSecond(qint64 nanoseconds)
 {
@@ -93,18 +84,10 @@ double plainLoopRate(const QByteArray &content, const QByteArray &digest)
 
 int main(int argc, char *argv[])
 {
-    // The glib dispatcher costs the daemon more per processEvents() than the
-    // printer's own event loop does; measure with Qt's own.
-    qputenv("QT_NO_GLIB", "1");
-    QCoreApplication app(argc, argv);
-    // The daemon runs without its services here; its log would only be noise.
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    PrivateBus bus;
-    if (!bus.start()) {
-        std::printf("no private bus\n");
+    DaemonBenchmark benchmark(argc, argv);
+    if (!benchmark.ready())
         return 1;
-    }
-    const QByteArray content = makeContent();
+    const QByteArray content = randomBytes(fileSize, 6);
     const QByteArray digest = QCryptographicHash::hash(content, QCryptographicHash::Md5);
 
     double daemonBest = 0;

@@ -46,6 +46,9 @@ Brevdaemon::Brevdaemon(const DaemonSettings &settings, QObject *parent)
     connect(&m_pingTimer, &QTimer::timeout, this, &Brevdaemon::onPingTimeout,
             Qt::QueuedConnection);
 
+    m_portRetryTimer.setSingleShot(true);
+    connect(&m_portRetryTimer, &QTimer::timeout, this, &Brevdaemon::onPortRetry);
+
     m_batchTimer.setInterval(m_settings.batchIntervalMs);
     m_batchTimer.setSingleShot(true);
     connect(&m_batchTimer, &QTimer::timeout, this, &Brevdaemon::onBatchTimeout,

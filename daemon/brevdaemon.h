@@ -52,6 +52,7 @@ private slots:
     // daemon/gadgetport.cpp
     void initialize();
     void uninitialize();
+    void onPortRetry();
     // services/serviceconnections.cpp
     void onServiceRegistered(QString serviceName);
     // protocol/printjob.cpp
@@ -76,7 +77,17 @@ private:
     };
 
     void registerCommands();
+
+    // daemon/gadgetport.cpp
+    void openDevice();
     void setReadEnabled(bool enabled);
+    void pauseReading(int error);
+    void readSucceeded();
+    void retryPortLater();
+
+    // daemon/outboundqueue.cpp
+    bool hasUnsentLines() const;
+    void dropOneLine();
 
     // protocol/inbounddispatch.cpp
     void dispatch(const ParseMatch &match, const QVector<ParseMatch> &matches, ReadPass &pass);
@@ -118,8 +129,13 @@ private:
     QTimer m_reinitTimer;
     QTimer m_pingTimer;
     QTimer m_batchTimer;
+    QTimer m_portRetryTimer;
+    int m_portRetryDelayMs = 0;
+    bool m_portFaulted = false; // the device did not open, or its reads fail
     QDBusServiceWatcher m_serviceWatcher;
     QStringList *m_writeQueue = nullptr;
+    QByteArray m_unsentText; // the part of a write pass the device did not take
+    int m_droppedLines = 0;  // lines the full queue dropped since the host last read
     char m_bufferData[1024];
     int m_lastReadCount = 0;
     int m_bufferUsed = 0;

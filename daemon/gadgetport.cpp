@@ -3,23 +3,19 @@
 #include <QDebug>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
-// Opens the port: the gadget device, a fresh empty job file, the two
+// Opens the port: a fresh empty job file, the gadget device with its two
 // readiness notifiers, and the timers that only make sense while it is open.
+// A device that does not open yet is tried again until it does.
 void Brevdaemon::initialize()
 {
     m_jobEndsSeen = 0;
     m_jobEndsExpected = 0;
     m_jobZValue = 1;
-
-    // O_NOCTTY: a daemon that leads its session must not take a terminal
-    // standing in for the device as its controlling terminal.
-    m_gadgetFd = ::open(qPrintable(m_settings.gadgetPath), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_gadgetFd < 0)
-        qDebug() << "Error opening gadget:" << errno;
 
     // A job left unfinished by a queue-complete signal still holds its file.
     if (m_jobFd >= 0)
@@ -28,22 +24,40 @@ void Brevdaemon::initialize()
     if (m_jobFd < 0)
         qDebug() << "Error opening outfile:" << errno;
 
-    // A device that did not open gets no notifiers: the port stays dead, lines
-    // stay queued, and the next restart cycle tries the device again.
-    if (m_gadgetFd >= 0) {
-        m_readNotifier = new QSocketNotifier(m_gadgetFd, QSocketNotifier::Read, this);
-        m_writeNotifier = new QSocketNotifier(m_gadgetFd, QSocketNotifier::Write, this);
-        m_readNotifier->setEnabled(true);
-        m_writeNotifier->setEnabled(false);
-        connect(m_readNotifier, &QSocketNotifier::activated, this, &Brevdaemon::readyRead,
-                Qt::QueuedConnection);
-        connect(m_writeNotifier, &QSocketNotifier::activated, this, &Brevdaemon::readyWrite,
-                Qt::QueuedConnection);
-    }
-
-    if (!m_writeQueue->isEmpty())
-        m_batchTimer.start();
+    m_portRetryTimer.stop();
+    m_portRetryDelayMs = m_settings.portRetryMinMs;
+    openDevice();
     m_pingTimer.start();
+}
+
+// The printer gadget refuses to open until a host has configured it, which
+// is the normal state of a printer switched on before its cable is plugged
+// in. Non-blocking: a host that stops reading must never hold up the daemon
+// in a write.
+void Brevdaemon::openDevice()
+{
+    // O_NOCTTY: a daemon that leads its session must not take a terminal
+    // standing in for the device as its controlling terminal.
+    m_gadgetFd = ::open(qPrintable(m_settings.gadgetPath), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (m_gadgetFd < 0) {
+        if (!m_portFaulted)
+            qDebug() << "Error opening gadget:" << errno;
+        m_portFaulted = true;
+        retryPortLater();
+        return;
+    }
+    m_portFaulted = false;
+    m_portRetryDelayMs = m_settings.portRetryMinMs;
+
+    m_readNotifier = new QSocketNotifier(m_gadgetFd, QSocketNotifier::Read, this);
+    m_writeNotifier = new QSocketNotifier(m_gadgetFd, QSocketNotifier::Write, this);
+    m_readNotifier->setEnabled(true);
+    m_writeNotifier->setEnabled(false);
+    connect(m_readNotifier, SIGNAL(activated(int)), this, SLOT(readyRead(int)), Qt::QueuedConnection);
+    connect(m_writeNotifier, SIGNAL(activated(int)), this, SLOT(readyWrite(int)), Qt::QueuedConnection);
+
+    if (hasUnsentLines())
+        m_batchTimer.start();
 }
 
 // Closes the port. The job file, the outbound queue, carried-over input and
@@ -52,6 +66,7 @@ void Brevdaemon::uninitialize()
 {
     m_pingTimer.stop();
     m_batchTimer.stop();
+    m_portRetryTimer.stop();
     delete m_readNotifier;
     delete m_writeNotifier;
     m_readNotifier = nullptr;
@@ -65,4 +80,39 @@ void Brevdaemon::setReadEnabled(bool enabled)
 {
     if (m_readNotifier)
         m_readNotifier->setEnabled(enabled);
+}
+
+// A read that failed (`error` is its errno) or found the host end gone (0):
+// while the cable is out the gadget reports itself readable without pause and
+// every read fails, so reading rests and is tried again later, with one log
+// line per outage. The gadget recovers on the same descriptor once the host
+// is back.
+void Brevdaemon::pauseReading(int error)
+{
+    if (!m_portFaulted)
+        qDebug("Error %d reading from %s\n", error, qPrintable(m_settings.gadgetPath));
+    m_portFaulted = true;
+    retryPortLater();
+}
+
+void Brevdaemon::readSucceeded()
+{
+    m_portFaulted = false;
+    m_portRetryDelayMs = m_settings.portRetryMinMs;
+}
+
+void Brevdaemon::retryPortLater()
+{
+    m_portRetryTimer.start(m_portRetryDelayMs);
+    m_portRetryDelayMs = std::min(m_portRetryDelayMs * 2, m_settings.portRetryMaxMs);
+}
+
+// The one retry timer serves both faults: a device that did not open is
+// opened again, an open one is read again.
+void Brevdaemon::onPortRetry()
+{
+    if (m_gadgetFd < 0)
+        openDevice();
+    else
+        setReadEnabled(true);
 }

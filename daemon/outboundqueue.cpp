@@ -9,19 +9,43 @@
 #include <cstdio>
 #include <unistd.h>
 
+namespace {
+
+// Lines waiting for a host that does not read are kept up to this many; past
+// it a waiting keep-alive goes first, then the oldest line.
+constexpr int queueLimit = 64;
+
+} // namespace
+
 void Brevdaemon::queueMessage(const int &id, const QString &payload)
 {
-    // The keep-alive only ever goes into an empty queue.
-    if (id == HostLink::KeepAlive && !m_writeQueue->isEmpty())
+    // The keep-alive only ever goes out on an otherwise quiet link.
+    if (id == HostLink::KeepAlive && hasUnsentLines())
         return;
     if (id != HostLink::KeepAlive && !HostLink::outboundPrefix(id))
         qDebug() << "queueing unknown message";
 
     const QString line = HostLink::line(id, payload);
-    if (!payload.isEmpty() && !m_writeQueue->contains(line))
+    if (!payload.isEmpty() && !m_writeQueue->contains(line)) {
+        if (m_writeQueue->size() == queueLimit)
+            dropOneLine();
         m_writeQueue->append(line);
+    }
     // Every offer pushes the batch out, so a burst leaves in one write.
     m_batchTimer.start();
+}
+
+void Brevdaemon::dropOneLine()
+{
+    const int keepAlive = m_writeQueue->indexOf(QStringLiteral("PING\r\n"));
+    const QString dropped = m_writeQueue->takeAt(keepAlive >= 0 ? keepAlive : 0);
+    if (m_droppedLines++ == 0)
+        qDebug() << "outbound queue full, the host is not reading; dropped:" << dropped.trimmed();
+}
+
+bool Brevdaemon::hasUnsentLines() const
+{
+    return !m_writeQueue->isEmpty() || !m_unsentText.isEmpty();
 }
 
 void Brevdaemon::onPingTimeout()
@@ -36,6 +60,9 @@ void Brevdaemon::onBatchTimeout()
         m_writeNotifier->setEnabled(true);
 }
 
+// Writes the waiting lines without ever blocking. Bytes the device did not
+// take stay for the next batch and go out before any newer line, so the host
+// never sees a line cut short; meanwhile new lines wait in the bounded queue.
 void Brevdaemon::readyWrite(int socket)
 {
     // A call queued before the port closed carries a descriptor that is no
@@ -44,14 +71,27 @@ void Brevdaemon::readyWrite(int socket)
         return;
     m_writeNotifier->setEnabled(false);
 
-    if (m_writeQueue->isEmpty()) {
+    if (!hasUnsentLines()) {
         static const char empty[] = "Write queue empty, nothing to send.\n";
         std::fwrite(empty, 1, sizeof empty - 1, stderr);
         return;
     }
-    const QByteArray text = m_writeQueue->join(QString()).toLatin1();
-    m_writeQueue->clear();
-    writeWithRetries(text, [socket](const char *bytes, qint64 count) {
+    const auto write = [socket](const char *bytes, qint64 count) {
         return qint64(::write(socket, bytes, size_t(count)));
-    });
+    };
+    do {
+        if (m_unsentText.isEmpty()) {
+            m_unsentText = m_writeQueue->join(QString()).toLatin1();
+            m_writeQueue->clear();
+        }
+        m_unsentText.remove(0, int(writeAvailable(m_unsentText, write)));
+    } while (m_unsentText.isEmpty() && !m_writeQueue->isEmpty());
+
+    if (m_unsentText.isEmpty()) {
+        if (m_droppedLines > 0)
+            qDebug() << "the host reads again;" << m_droppedLines << "lines were dropped";
+        m_droppedLines = 0;
+    } else {
+        m_batchTimer.start();
+    }
 }

@@ -17,6 +17,10 @@ struct DaemonSettings
     int pingIntervalMs = 5000;
     int batchIntervalMs = 1000;
     int printRetryIntervalMs = 10000;
+    // A device that does not open, or whose reads fail (the cable is out),
+    // is tried again after a pause that doubles from the first to the last.
+    int portRetryMinMs = 100;
+    int portRetryMaxMs = 500;
     // An update transfer whose sender stays silent this long is given up.
     int transferSilenceMs = 10000;
 };

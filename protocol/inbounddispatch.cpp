@@ -29,16 +29,18 @@ void Brevdaemon::readyRead(int socket)
 
     std::memset(m_bufferData + m_bufferUsed, 0, size_t(readLimit - m_bufferUsed));
     const ssize_t count = ::read(socket, m_bufferData + m_bufferUsed, size_t(readLimit - m_bufferUsed));
-    if (count < 0) {
-        m_lastReadCount = 0;
-        qDebug("Error %d reading from %s\n", socket, qPrintable(m_settings.gadgetPath));
+    if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
         setReadEnabled(true);
         return;
     }
-    if (count == 0) {
-        setReadEnabled(true);
+    if (count <= 0) {
+        // Reported readable but nothing to read: the host end failed or hung up.
+        if (count < 0)
+            m_lastReadCount = 0;
+        pauseReading(count < 0 ? errno : 0);
         return;
     }
+    readSucceeded();
     m_lastReadCount = int(count);
 
     ReadPass pass;

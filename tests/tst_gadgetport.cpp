@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <sys/resource.h>
+
 namespace {
 
 // How many descriptors of this process are open on `path`.
@@ -14,6 +16,15 @@ int openCount(const QString &path)
     const QFileInfoList descriptors = QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System | QDir::NoDotAndDotDot);
     return int(std::count_if(descriptors.begin(), descriptors.end(),
                              [&](const QFileInfo &descriptor) { return descriptor.symLinkTarget() == path; }));
+}
+
+// CPU seconds this process (the test and the daemon in it) has used.
+double processCpuSeconds()
+{
+    rusage usage;
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval &time) { return double(time.tv_sec) + time.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 } // namespace
@@ -51,13 +62,15 @@ private slots:
         program.waitForFinished(10000);
     }
 
-    // With the device missing the port is dead but quiet: one log line, the
-    // job file open, lines kept, and nothing more said about the port.
-    void deviceMissing()
+    // A printer switched on before its cable is plugged in: the device does
+    // not open yet. The daemon says so once, keeps the job file and its lines,
+    // retries quietly, and serves the device once it is there.
+    void deviceAppearingLater()
     {
         TestEnv env;
         LogCapture log;
-        DaemonSettings settings = env.settings(env.path(QStringLiteral("absent")));
+        const QString devicePath = env.path(QStringLiteral("gadget"));
+        DaemonSettings settings = env.settings(devicePath);
         settings.pingIntervalMs = 100;
         Brevdaemon daemon(settings);
         QCOMPARE(log.count(QStringLiteral("Error opening gadget:")), 1);
@@ -65,8 +78,36 @@ private slots:
 
         const QStringList afterStart = log.messages();
         daemon.queueMessage(HostLink::SupplyId, QStringLiteral("A"));
-        QTest::qWait(1000);
+        QTest::qWait(10 * settings.portRetryMaxMs);
         QCOMPARE(log.messages(), afterStart);
+
+        FakeGadget gadget;
+        QVERIFY(QFile::link(gadget.devicePath(), devicePath));
+        QTRY_COMPARE_WITH_TIMEOUT(gadget.received(), QByteArray("SIRES,A\r\n"), 20000);
+        QVERIFY(gadget.send("print data"));
+        QTRY_COMPARE_WITH_TIMEOUT(env.jobFile(), QByteArray("print data"), 20000);
+        QCOMPARE(log.messages(), afterStart);
+    }
+
+    // The host end gone for good: reads fail or find the end of the input at
+    // once, every time. The daemon says so once and rests between retries
+    // instead of spinning on them.
+    void hostEndGoneWithoutSpinning()
+    {
+        TestEnv env;
+        LogCapture log;
+        FakeGadget gadget;
+        Brevdaemon daemon(env.settings(gadget.devicePath()));
+        QVERIFY(gadget.send("data"));
+        QTRY_COMPARE_WITH_TIMEOUT(env.jobFile(), QByteArray("data"), 20000);
+
+        gadget.hangUp();
+        QTRY_COMPARE_WITH_TIMEOUT(log.count(QStringLiteral("reading from")), 1, 20000);
+        const double cpuBefore = processCpuSeconds();
+        QTest::qWait(2000);
+        const double cpuUsed = processCpuSeconds() - cpuBefore;
+        QVERIFY2(cpuUsed < 0.3, qPrintable(QString::number(cpuUsed)));
+        QCOMPARE(log.count(QStringLiteral("reading from")), 1);
     }
 
     // After the queue-complete signal the port closes, keeps its queue, and

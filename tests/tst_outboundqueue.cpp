@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <sys/ioctl.h>
+
 namespace {
 
 // The daemon on a pseudo-terminal with the given keep-alive and batch
@@ -36,6 +38,13 @@ struct Link
     QByteArrayList blocks;
     QList<qint64> arrivals;
 };
+
+int bytesWaiting(int fd)
+{
+    int count = 0;
+    ::ioctl(fd, FIONREAD, &count);
+    return count;
+}
 
 } // namespace
 
@@ -101,6 +110,39 @@ private slots:
         link.daemon.queueMessage(HostLink::SupplyId, QString());
         QTRY_VERIFY_WITH_TIMEOUT(stderrText.text().contains("Write queue empty, nothing to send.\n"), 10000);
         QCOMPARE(link.blocks.size(), 2);
+    }
+
+    // A host that stops reading fills the link. The daemon never waits on
+    // it: it goes on reading and printing. What the link did not take goes
+    // out first once the host reads again, whole lines only; lines offered
+    // meanwhile wait under the queue's bound, the oldest dropped first.
+    void hostNotReading()
+    {
+        Link link(600000, 200); // no keep-alive
+        link.gadget.setReading(false);
+        QString firstPass;
+        for (int i = 0; i < 64; ++i) {
+            const QString payload = QStringLiteral("%1:").arg(i) + QString(2000, QLatin1Char('x'));
+            link.daemon.queueMessage(HostLink::SupplyId, payload);
+            firstPass += HostLink::line(HostLink::SupplyId, payload);
+        }
+        // The first pass has met the full terminal once bytes wait in it.
+        QTRY_VERIFY_WITH_TIMEOUT(bytesWaiting(link.gadget.masterFd()) > 0, 20000);
+
+        QVERIFY(link.gadget.send("^K1job\x1a" "E\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.calls(QStringLiteral("lp")).size(), 1, 20000);
+        QString kept;
+        for (int i = 0; i < 100; ++i) {
+            link.daemon.queueMessage(HostLink::SupplyUid, QString::number(i));
+            if (i >= 36)
+                kept += HostLink::line(HostLink::SupplyUid, QString::number(i));
+        }
+        QCOMPARE(link.log.count(QStringLiteral("outbound queue full")), 1);
+
+        link.gadget.setReading(true);
+        const QByteArray expected = (firstPass + kept).toLatin1();
+        QTRY_COMPARE_WITH_TIMEOUT(link.blocks.join().size(), expected.size(), 20000);
+        QCOMPARE(link.blocks.join(), expected);
     }
 
 private:

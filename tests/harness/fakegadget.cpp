@@ -75,6 +75,22 @@ void FakeGadget::sendFromThread(const QByteArray &bytes)
     });
 }
 
+void FakeGadget::setReading(bool reading)
+{
+    m_notifier->setEnabled(reading);
+}
+
+void FakeGadget::hangUp()
+{
+    m_stopSending = true;
+    waitSent();
+    delete m_notifier;
+    m_notifier = nullptr;
+    ::close(m_slaveKeeper);
+    ::close(m_master);
+    m_slaveKeeper = m_master = -1;
+}
+
 void FakeGadget::waitSent()
 {
     if (m_sender.joinable())

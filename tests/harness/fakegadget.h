@@ -32,6 +32,11 @@ public:
     void sendFromThread(const QByteArray &bytes);
     void waitSent();
 
+    // A host that stops (or starts again) reading what the daemon writes.
+    void setReading(bool reading);
+    // The host end goes away for good, as a pulled cable looks on a terminal.
+    void hangUp();
+
     QByteArray received() const { return m_received; }
     void clearReceived() { m_received.clear(); }
     // Number of complete lines (ending in CR LF) equal to `line` received so far.

@@ -80,6 +80,8 @@ DaemonSettings TestEnv::settings(const QString &gadgetPath) const
     settings.batchIntervalMs = 200;
     settings.printRetryIntervalMs = 500;
     settings.transferSilenceMs = 1000;
+    settings.portRetryMinMs = 30;
+    settings.portRetryMaxMs = 120;
     return settings;
 }
 

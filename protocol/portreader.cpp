@@ -1,0 +1,105 @@
+#include "protocol/portreader.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 chunkSize = 256;
+
+} // namespace
+
+PortReader::PortReader(int socket, int silenceMs)
+    : m_socket(socket)
+    , m_silenceMs(silenceMs)
+{
+    m_sinceBytes.start();
+}
+
+ssize_t PortReader::read(char *chunk, qint64 wanted)
+{
+    for (;;) {
+        if (m_waiting == 0)
+            m_waiting = bytesWaiting();
+        qint64 asked = std::min(wanted, m_waiting);
+        if (asked == 0) {
+            if (!waitForBytes())
+                return HostSilent;
+            asked = wanted; // readable without bytes counted: the read tells why
+        }
+        const ssize_t count = ::read(m_socket, chunk, size_t(asked));
+        if (count > 0) {
+            m_waiting = std::max<qint64>(m_waiting - count, 0);
+            m_sinceBytes.restart();
+            return count;
+        }
+        // A wake-up without data is no fault; end of file or an error is.
+        if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
+            m_waiting = 0;
+            continue;
+        }
+        return PortFailed;
+    }
+}
+
+qint64 PortReader::bytesWaiting()
+{
+    int count = 0;
+    m_countable = m_countable && ::ioctl(m_socket, FIONREAD, &count) == 0;
+    return m_countable ? count : 0;
+}
+
+// Waits until the port is readable, at most until the host has been silent
+// for the bound. The port is polled at least once, even when the bound has
+// passed: time the daemon spent on other work is no silence of the host's.
+bool PortReader::waitForBytes() const
+{
+    pollfd watched = {m_socket, POLLIN, 0};
+    for (;;) {
+        const qint64 patience = std::max<qint64>(m_silenceMs - m_sinceBytes.elapsed(), 0);
+        const int ready = ::poll(&watched, 1, int(patience));
+        if (ready > 0)
+            return true;
+        if (ready == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+qint64 IncomingFile::take(const char *bytes, qint64 count)
+{
+    const qint64 written = file.isOpen() ? file.write(bytes, count) : -1;
+    writeFailed = writeFailed || written < count;
+    hash.addData(bytes, int(count));
+    received += count;
+    return written;
+}
+
+TransferEnd receiveFromPort(IncomingFile &incoming, qint64 size, PortReader &port,
+                            const std::function<bool()> &portStillOpen)
+{
+    char chunk[chunkSize];
+    while (incoming.received < size) {
+        const ssize_t countCharsRead = port.read(chunk, std::min(size - incoming.received, chunkSize));
+        if (countCharsRead == PortReader::HostSilent)
+            return TransferEnd::HostSilent;
+        if (countCharsRead == PortReader::PortFailed) {
+            qDebug() << "countCharsRead (write maxSize" << countCharsRead << ")";
+            return TransferEnd::PortFailed;
+        }
+        const qint64 written = incoming.take(chunk, countCharsRead);
+        incoming.file.waitForBytesWritten(1000);
+        if (written < 1 && !incoming.discarded)
+            qDebug() << "Failed to write m_bufferData " << QByteArray(chunk, int(countCharsRead)).constData()
+                     << "countCharsRead" << countCharsRead;
+        QCoreApplication::processEvents();
+        if (!portStillOpen())
+            return TransferEnd::PortFailed;
+    }
+    return TransferEnd::Complete;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <functional>
+
+#include <sys/types.h>
+
+// Reads the port for one update transfer without ever blocking: a read asks
+// only for bytes the device reports waiting (FIONREAD), or follows a poll()
+// that saw the port become readable. Waiting bytes are counted down rather
+// than asked for again, since a system call per chunk costs a good part of
+// the transfer rate. A device that cannot count its bytes (the printer
+// gadget) is polled before every read.
+class PortReader
+{
+public:
+    enum Result : ssize_t {
+        HostSilent = -2, // nothing came for the silence bound
+        PortFailed = -1, // the read failed or the host end hung up
+    };
+
+    PortReader(int socket, int silenceMs);
+
+    // Makes the reader behave as on a device without FIONREAD.
+    void assumeUncountable() { m_countable = false; }
+
+    // At most `wanted` bytes into `chunk`: the count read, or a Result.
+    ssize_t read(char *chunk, qint64 wanted);
+
+private:
+    qint64 bytesWaiting();
+    bool waitForBytes() const;
+
+    const int m_socket;
+    const int m_silenceMs;
+    qint64 m_waiting = 0;
+    bool m_countable = true;
+    QElapsedTimer m_sinceBytes;
+};
+
+// One update file on its way in: every byte taken as content is hashed and
+// written to the file, if one is open. A discarded transfer has no file.
+struct IncomingFile
+{
+    QFile file;
+    QCryptographicHash hash{QCryptographicHash::Md5};
+    qint64 received = 0;
+    bool writeFailed = false;
+    bool discarded = false;
+
+    // Returns the count written, -1 when nothing could be.
+    qint64 take(const char *bytes, qint64 count);
+};
+
+enum class TransferEnd {
+    Complete,
+    HostSilent,
+    PortFailed, // a failed read, the host end hung up, or the port was closed
+};
+
+// Takes the rest of the file from the port in chunks of at most 256 bytes,
+// never more than the file still misses, and lets the event loop run after
+// each. The events may close the port: `portStillOpen` tells.
+TransferEnd receiveFromPort(IncomingFile &incoming, qint64 size, PortReader &port,
+                            const std::function<bool()> &portStillOpen);

@@ -1,0 +1,99 @@
+#include "protocol/portreader.h"
+
+#include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// A pipe standing in for the port: the test writes the host's end.
+struct Pipe
+{
+    Pipe() { QVERIFY(::pipe2(fds, O_CLOEXEC) == 0); }
+    ~Pipe()
+    {
+        for (int fd : fds)
+            if (fd >= 0)
+                ::close(fd);
+    }
+    void send(const QByteArray &bytes) { QCOMPARE(::write(fds[1], bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size())); }
+    void hangUp()
+    {
+        ::close(fds[1]);
+        fds[1] = -1;
+    }
+
+    int fds[2] = {-1, -1};
+};
+
+} // namespace
+
+class PortReaderTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // With and without a byte count from the device, the reader hands out
+    // what waits, tells a silent host from a hung-up one, and takes bytes
+    // that waited while the daemon was busy elsewhere past the silence bound
+    // (a bound of 0 stands for that).
+    void reads_data()
+    {
+        QTest::addColumn<bool>("countable");
+        QTest::newRow("device counts its bytes") << true;
+        QTest::newRow("device cannot count") << false;
+    }
+
+    void reads()
+    {
+        QFETCH(bool, countable);
+        Pipe pipe;
+        PortReader port(pipe.fds[0], 0);
+        if (!countable)
+            port.assumeUncountable();
+        char chunk[8];
+
+        pipe.send("0123456789");
+        QCOMPARE(port.read(chunk, 8), ssize_t(8));
+        QCOMPARE(QByteArray(chunk, 8), QByteArray("01234567"));
+        QCOMPARE(port.read(chunk, 8), ssize_t(2));
+        QCOMPARE(port.read(chunk, 8), ssize_t(PortReader::HostSilent));
+        pipe.send("ab");
+        pipe.hangUp();
+        QCOMPARE(port.read(chunk, 8), ssize_t(2));
+        QCOMPARE(port.read(chunk, 8), ssize_t(PortReader::PortFailed));
+    }
+
+    // Every byte taken is hashed and written, exactly up to the size; a
+    // port that the event loop closed, or one whose host hangs up, ends the
+    // transfer at once.
+    void receivesAFile()
+    {
+        QTemporaryDir dir;
+        Pipe pipe;
+        const QByteArray content = QByteArray(1000, 'u') + "tail";
+        pipe.send(content + "next command");
+
+        IncomingFile incoming;
+        incoming.file.setFileName(dir.filePath(QStringLiteral("update.deb")));
+        QVERIFY(incoming.file.open(QIODevice::WriteOnly));
+        PortReader port(pipe.fds[0], 60000);
+        QCOMPARE(receiveFromPort(incoming, content.size(), port, [] { return true; }), TransferEnd::Complete);
+        incoming.file.close();
+        QCOMPARE(incoming.hash.result(), QCryptographicHash::hash(content, QCryptographicHash::Md5));
+        QFile written(incoming.file.fileName());
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), content);
+
+        IncomingFile closedMidway;
+        QCOMPARE(receiveFromPort(closedMidway, 1000, port, [] { return false; }), TransferEnd::PortFailed);
+        QCOMPARE(closedMidway.received, qint64(12));
+        pipe.hangUp();
+        IncomingFile hungUp;
+        QCOMPARE(receiveFromPort(hungUp, 1000, port, [] { return true; }), TransferEnd::PortFailed);
+    }
+};
+
+QTEST_GUILESS_MAIN(PortReaderTest)
+#include "tst_portreader.moc"

@@ -45,6 +45,22 @@ const char *outboundPrefix(int id)
     }
 }
 
+const char *errorMeaning(int code)
+{
+    switch (code) {
+    case UpdateHoldsNoPackage: return "the update holds no package to install";
+    case InstallerNotStarted: return "the installer could not be started";
+    case InstallFailed: return "installing a package failed, or it would have been a downgrade";
+    case DigestMismatch: return "the file arrived damaged (MD5 digest mismatch)";
+    case TransferHeaderRefused: return "the printer refused the transfer header";
+    case TransferNameRefused: return "the printer refused the file name";
+    case TransferFileUnwritable: return "the printer could not write the file";
+    case TransferIncomplete: return "the transfer stopped before the file was complete";
+    case ConfigCommandRefused: return "the printer refused the configuration command";
+    default: return nullptr;
+    }
+}
+
 QString line(int id, const QString &payload)
 {
     return QLatin1String(outboundPrefix(id)) + payload + QLatin1String("\r\n");

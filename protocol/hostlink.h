@@ -33,9 +33,12 @@ enum MessageId : int {
     KeepAlive = 999,
 };
 
-// Codes of the "~U,ERROR," line that the daemon itself sends. The update
-// installer's own codes (1 to 3) travel in the same line.
+// Codes of the "~U,ERROR," line: the update installer's own (1 to 3) and
+// the daemon's.
 enum ErrorCode : int {
+    UpdateHoldsNoPackage = 1,    // installer: nothing to install
+    InstallerNotStarted = 2,     // installer: dpkg could not be started
+    InstallFailed = 3,           // installer: dpkg failed on a package or refused a downgrade
     DigestMismatch = 15,
     TransferHeaderRefused = 31,  // incomplete header, or fewer than four fields
     TransferNameRefused = 32,    // empty name, or one holding "/" or ".."
@@ -43,6 +46,10 @@ enum ErrorCode : int {
     TransferIncomplete = 34,     // the host stopped sending before the file was whole
     ConfigCommandRefused = 35,   // "^SETETHCONF" or "^SETCVSHIP" without its fields and closing CR
 };
+
+// What an error code means, for a person at the host; nullptr for a code
+// that is none of the above.
+const char *errorMeaning(int code);
 
 struct InboundCommand
 {

@@ -1,13 +1,60 @@
 #include "commandline.h"
+#include "commandtable.h"
+#include "fakegadget.h"
 #include "linkformat.h"
 #include "requests.h"
 
 #include <QtTest>
 
+#include <unistd.h>
+
 static CommandLine parse(const QStringList &arguments)
 {
     return parseCommandLine(QStringList{QStringLiteral("brevctl")} + arguments);
 }
+
+namespace {
+
+// The real tool on one end of a pseudo-terminal; the test is the printer on
+// the other end (the gadget's "host" side), and runs its event loop while
+// the tool works.
+struct ToolRun
+{
+    explicit ToolRun(FakeGadget &gadget, const QStringList &arguments)
+    {
+        tool.start(QStringLiteral(BREVCTL), QStringList{QStringLiteral("-d"), gadget.devicePath()} + arguments);
+    }
+    bool finish()
+    {
+        if (!QTest::qWaitFor([this] { return tool.state() == QProcess::NotRunning; }, 30000))
+            return false;
+        out = QString::fromLocal8Bit(tool.readAllStandardOutput());
+        err = QString::fromLocal8Bit(tool.readAllStandardError());
+        return tool.exitStatus() == QProcess::NormalExit;
+    }
+
+    QProcess tool;
+    QString out;
+    QString err;
+};
+
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &content)
+{
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        return {};
+    return file.fileName();
+}
+
+// How many locks /proc/locks lists for the process `pid`.
+int locksHeldBy(const QByteArray &pid)
+{
+    QFile locks(QStringLiteral("/proc/locks"));
+    locks.open(QIODevice::ReadOnly);
+    return locks.readAll().count(" " + pid + " ");
+}
+
+} // namespace
 
 class BrevctlTest : public QObject
 {
@@ -53,15 +100,14 @@ private slots:
         }
     }
 
-    void helpForAllAndForEachCommand()
+    // Every command has its own help, given before its arguments are
+    // checked ("update -h" needs no file).
+    void helpForEachCommand()
     {
-        const CommandLine general = parse({"--help"});
-        for (const char *command : {"supply", "ribbons", "status", "ids", "uids", "version", "network", "print",
-                                    "update", "set-network", "set-ship", "watch"}) {
-            QVERIFY2(general.text.contains(QLatin1String(command)), command);
-            const CommandLine own = parse({command, "-h"});
-            QCOMPARE(own.outcome, CommandLine::ShowHelp); // before the argument checks: "update -h" needs no file
-            QVERIFY(own.text.startsWith(QStringLiteral("Usage: brevctl [options] ") + QLatin1String(command)));
+        for (const Command &command : commandTable()) {
+            const CommandLine own = parse({command.name, "-h"});
+            QCOMPARE(own.outcome, CommandLine::ShowText);
+            QVERIFY(own.text.contains(QLatin1String(command.details)));
         }
     }
 
@@ -86,10 +132,10 @@ private slots:
 
     void requestBytes()
     {
-        QCOMPARE(Requests::queryBytes(Requests::queryItems(QStringLiteral("supply"))),
+        QCOMPARE(Requests::queryBytes(findCommand(QStringLiteral("supply"))->queryItems),
                  QByteArray("~S,SRFIDREQ\r\n~S,R1RFIDREQ\r\n~S,R2RFIDREQ\r\n"));
         // One "RI1REQ" brings both ribbon IDs.
-        QCOMPARE(Requests::queryBytes(Requests::queryItems(QStringLiteral("ribbons"))),
+        QCOMPARE(Requests::queryBytes(findCommand(QStringLiteral("ribbons"))->queryItems),
                  QByteArray("~S,R1RFIDREQ\r\nRI1REQ\r\nRUI1REQ\r\n~S,R2RFIDREQ\r\nRUI2REQ\r\n"));
 
         const QByteArray content("E\r\n\x00\xff", 5);
@@ -100,12 +146,12 @@ private slots:
 
     void outputForAPerson()
     {
-        const auto supply = Requests::queryItems(QStringLiteral("supply"));
+        const auto supply = findCommand(QStringLiteral("supply"))->queryItems;
         QCOMPARE(Requests::answerText(supply, {{4, "42"}, {5, "0"}, {6, "-1"}}),
                  QStringLiteral("Supply:          42 %\nRibbon 1:        0 %\nRibbon 2:        -1 %"));
         QCOMPARE(Requests::answerText(supply, {{4, "x"}}),
                  QStringLiteral("Supply:          ? (\"x\")\nRibbon 1:        no answer\nRibbon 2:        no answer"));
-        QCOMPARE(Requests::answerText(Requests::queryItems(QStringLiteral("version")), {{11, "1.0,2.3"}}),
+        QCOMPARE(Requests::answerText(findCommand(QStringLiteral("version"))->queryItems, {{11, "1.0,2.3"}}),
                  QStringLiteral("Software package: 1.0\nPrint engine:     2.3"));
         QCOMPARE(LinkFormat::networkText(QStringLiteral("1,a,b,c,m")),
                  QStringLiteral("Mode:       1\nSetting A:  a\nSetting B:  b\nSetting C:  c\nExtra:      m"));
@@ -115,14 +161,75 @@ private slots:
         QCOMPARE(LinkFormat::progressBar(-5, 10), QStringLiteral("[----------]   0 %"));
         QCOMPARE(LinkFormat::progressBar(45, 10), QStringLiteral("[####------]  45 %"));
         QCOMPARE(LinkFormat::progressBar(250, 10), QStringLiteral("[##########] 100 %"));
-        QVERIFY(LinkFormat::errorMeaning(15).contains(QStringLiteral("digest")));
-        QSet<QString> meanings{LinkFormat::errorMeaning(99)};
+        QVERIFY(LinkFormat::errorText(15).contains(QStringLiteral("digest")));
+        QSet<QString> meanings{LinkFormat::errorText(99)};
         for (int code : {1, 2, 3, 15, 31, 32, 33, 34, 35})
-            meanings.insert(LinkFormat::errorMeaning(code));
+            meanings.insert(LinkFormat::errorText(code));
         QCOMPARE(meanings.size(), 10); // each its own, none the unknown one
 
         QCOMPARE(LinkFormat::watchLine(QDateTime(QDate(2024, 5, 1), QTime(13, 4, 5, 67)), "SIRES,A\x01\xe9"),
                  QStringLiteral("13:04:05.067  SIRES,A\\x01\\xe9"));
+    }
+
+    // A file without job markers would silently become the start of the
+    // next job: it is refused and nothing is sent. A whole job goes as it is.
+    void printSendsOnlyWholeJobs()
+    {
+        QTemporaryDir dir;
+        FakeGadget gadget;
+        ToolRun plain(gadget, {"print", writeFile(dir, "plain.txt", "label text\r\n")});
+        QVERIFY(plain.finish());
+        QCOMPARE(plain.tool.exitCode(), 1);
+        QVERIFY(plain.err.contains(QStringLiteral("^K1")));
+
+        const QByteArray job("^K1label text\r\nE\r\n");
+        ToolRun whole(gadget, {"print", writeFile(dir, "job.prn", job)});
+        QVERIFY(whole.finish());
+        QCOMPARE(whole.tool.exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(gadget.received(), job, 10000);
+    }
+
+    // An update shows the transfer moving, up to its whole size, and then the
+    // installer's progress until it is done.
+    void updateShowsTransferThenInstallation()
+    {
+        QTemporaryDir dir;
+        FakeGadget gadget;
+        const QByteArray content(300000, 'u');
+        const QString file = writeFile(dir, "cvipc_2.0.deb", content);
+        const QByteArray transfer = Requests::transfer(QStringLiteral("cvipc_2.0.deb"), content);
+        ToolRun update(gadget, {"update", file});
+        QTRY_COMPARE_WITH_TIMEOUT(gadget.received().size(), transfer.size(), 30000);
+        QVERIFY(gadget.send("~U,PROGRESS,50\r\n~U,PROGRESS,100\r\n"));
+        QVERIFY(update.finish());
+        QCOMPARE(update.tool.exitCode(), 0);
+
+        const QStringList lines = update.out.split(QLatin1Char('\n'));
+        const QString whole = LinkFormat::transferText(QStringLiteral("cvipc_2.0.deb"), transfer.size(),
+                                                       transfer.size(), 0).section(QLatin1Char(','), 0, 0);
+        const int sent = int(std::find_if(lines.begin(), lines.end(),
+                                          [&](const QString &line) { return line.startsWith(whole); }) - lines.begin());
+        QVERIFY2(sent >= 2 && sent < lines.size(), qPrintable(update.out)); // earlier steps shown too
+        QCOMPARE(lines.mid(sent + 1, 2), QStringList({LinkFormat::progressBar(50), LinkFormat::progressBar(100)}));
+    }
+
+    // Two programs reading one link would split its lines: a second run is
+    // refused at once and told which program holds the device.
+    void secondRunIsRefused()
+    {
+        FakeGadget gadget;
+        ToolRun watch(gadget, {"watch"});
+        QVERIFY(watch.tool.waitForStarted(10000));
+        const QByteArray pid = QByteArray::number(watch.tool.processId());
+        QTRY_VERIFY_WITH_TIMEOUT(locksHeldBy(pid) > 0, 30000);
+        ToolRun status(gadget, {"status", "-t", "30"});
+        QVERIFY(status.finish());
+        QCOMPARE(status.tool.exitCode(), 2);
+        const QString refusal = status.err;
+        const QString holder = QStringLiteral("pid ") + QLatin1String(pid);
+        QVERIFY2(refusal.contains(holder), qPrintable(refusal));
+        watch.tool.kill();
+        QVERIFY(watch.tool.waitForFinished(10000));
     }
 };
 

@@ -3,17 +3,19 @@
 #include <QString>
 #include <QStringList>
 
+struct Command;
+
 // brevctl's command line: global options, one command and its arguments.
 struct CommandLine
 {
     enum Outcome {
         Run,      // run `command` with `arguments`
-        ShowHelp, // print `text` and succeed
+        ShowText, // print `text` and succeed: help, version, command names
         Invalid,  // print `text` as the error and fail
     };
 
     Outcome outcome = Invalid;
-    QString command;
+    const Command *command = nullptr;
     QStringList arguments;
     QString device = QStringLiteral("/dev/usb/lp0");
     int timeoutMs = 0; // how long to wait for the printer

@@ -4,15 +4,25 @@
 
 #include <QTextStream>
 
+class LinkDevice;
+struct Console;
+
 // Exit statuses of brevctl.
 enum ExitStatus {
     Success = 0,
-    BadArguments = 1,
-    DeviceFailed = 2, // the device or a file could not be opened, read or written
+    BadArguments = 1, // also a file that is no print job
+    DeviceFailed = 2, // the device or a file could not be opened, read or written, or is in use
     NoAnswer = 3,     // the printer did not answer in time
     PrinterError = 4, // the printer reported an error
 };
 
-// Runs a parsed command against its device. `out` gets the result, `err`
-// the problems; `interactive` redraws the progress bar in place.
-int runCommand(const CommandLine &line, QTextStream &out, QTextStream &err, bool interactive);
+// Opens the command's device, locked against other brevctl runs, and runs it.
+int runCommand(const CommandLine &line, Console &console);
+
+// What the commands of the table do, on an open device.
+int runQuery(const CommandLine &line, LinkDevice &device, Console &console);
+int runPrint(const CommandLine &line, LinkDevice &device, Console &console);
+int runUpdate(const CommandLine &line, LinkDevice &device, Console &console);
+int runSetNetwork(const CommandLine &line, LinkDevice &device, Console &console);
+int runSetShip(const CommandLine &line, LinkDevice &device, Console &console);
+int runWatch(const CommandLine &line, LinkDevice &device, Console &console);

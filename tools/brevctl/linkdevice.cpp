@@ -1,13 +1,47 @@
 #include "linkdevice.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
+
+namespace {
+
+// "brevctl watch (pid 1234)" for the process holding a lock on the file
+// `device` describes, as /proc/locks lists it: "1: FLOCK ADVISORY WRITE
+// <pid> <major>:<minor>:<inode> 0 EOF", major and minor in hex.
+QString lockHolder(const struct stat &device)
+{
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return QStringLiteral("another program");
+    const QByteArray file = QByteArray::number(major(device.st_dev), 16)
+                                .rightJustified(2, '0')
+                            + ':' + QByteArray::number(minor(device.st_dev), 16).rightJustified(2, '0') + ':'
+                            + QByteArray::number(qulonglong(device.st_ino));
+    for (const QByteArray &entry : locks.readAll().split('\n')) {
+        const QList<QByteArray> fields = entry.simplified().split(' ');
+        if (fields.size() < 6 || fields.at(1) != "FLOCK" || fields.at(5) != file)
+            continue;
+        QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(fields.at(4))));
+        commandLine.open(QIODevice::ReadOnly);
+        const QString command = QString::fromLocal8Bit(commandLine.readAll().replace('\0', ' ')).trimmed();
+        return QStringLiteral("%1 (pid %2)").arg(command, QString::fromLatin1(fields.at(4)));
+    }
+    return QStringLiteral("another program");
+}
+
+} // namespace
 
 LinkDevice::~LinkDevice()
 {
@@ -27,6 +61,8 @@ bool LinkDevice::open(const QString &path)
     m_fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_fd < 0)
         return fail(QStringLiteral("cannot open"));
+    if (!lock())
+        return false;
     termios mode;
     if (tcgetattr(m_fd, &mode) == 0) {
         cfmakeraw(&mode);
@@ -36,14 +72,31 @@ bool LinkDevice::open(const QString &path)
     return true;
 }
 
-bool LinkDevice::send(const QByteArray &bytes)
+bool LinkDevice::lock()
 {
+    if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    if (errno != EWOULDBLOCK)
+        return fail(QStringLiteral("cannot lock"));
+    struct stat device;
+    ::fstat(m_fd, &device);
+    m_error = QStringLiteral("%1 is in use by %2").arg(m_path, lockHolder(device));
+    return false;
+}
+
+bool LinkDevice::send(const QByteArray &bytes, const std::function<void(qint64)> &progress)
+{
+    // Pieces small enough that a person sees the transfer move.
+    constexpr qsizetype piece = 16384;
     qsizetype written = 0;
     while (written < bytes.size()) {
-        const ssize_t count = ::write(m_fd, bytes.constData() + written, size_t(bytes.size() - written));
+        const ssize_t count = ::write(m_fd, bytes.constData() + written,
+                                      size_t(std::min(piece, bytes.size() - written)));
         if (count < 0 && errno != EINTR)
             return fail(QStringLiteral("cannot write to"));
         written += qMax<ssize_t>(count, 0);
+        if (progress && count > 0)
+            progress(written);
     }
     return true;
 }

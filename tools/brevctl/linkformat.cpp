@@ -1,7 +1,6 @@
 #include "linkformat.h"
 
 #include "protocol/hostlink.h"
-#include "updatehelper.h"
 
 #include <QStringList>
 
@@ -50,20 +49,17 @@ QString progressBar(int percent, int width)
         .arg(bounded, 3);
 }
 
-QString errorMeaning(int code)
+QString errorText(int code)
 {
-    switch (code) {
-    case UpdateHelper::NoPackages: return QStringLiteral("the update holds no package to install");
-    case UpdateHelper::InstallerNotStarted: return QStringLiteral("the installer could not be started");
-    case UpdateHelper::InstallFailed: return QStringLiteral("installing a package failed");
-    case HostLink::DigestMismatch: return QStringLiteral("the file arrived damaged (MD5 digest mismatch)");
-    case HostLink::TransferHeaderRefused: return QStringLiteral("the printer refused the transfer header");
-    case HostLink::TransferNameRefused: return QStringLiteral("the printer refused the file name");
-    case HostLink::TransferFileUnwritable: return QStringLiteral("the printer could not write the file");
-    case HostLink::TransferIncomplete: return QStringLiteral("the transfer stopped before the file was complete");
-    case HostLink::ConfigCommandRefused: return QStringLiteral("the printer refused the configuration command");
-    default: return QStringLiteral("unknown error");
-    }
+    const char *meaning = HostLink::errorMeaning(code);
+    return meaning ? QLatin1String(meaning) : QStringLiteral("unknown error");
+}
+
+QString transferText(const QString &name, qint64 sent, qint64 total, qint64 elapsedMs)
+{
+    const auto megabytes = [](qint64 bytes) { return QString::number(bytes / 1e6, 'f', 1); };
+    const qint64 rate = elapsedMs > 0 ? sent / elapsedMs : 0; // bytes per ms are kB/s
+    return QStringLiteral("Sending %1: %2 of %3 MB, %4 kB/s").arg(name, megabytes(sent), megabytes(total)).arg(rate);
 }
 
 QString watchLine(const QDateTime &when, const QByteArray &line)

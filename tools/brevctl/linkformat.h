@@ -36,7 +36,10 @@ QString levelText(const QString &payload);
 QString progressBar(int percent, int width = 30);
 
 // What a "~U,ERROR," code means, for a person.
-QString errorMeaning(int code);
+QString errorText(int code);
+
+// "Sending NAME: 1.2 of 30.0 MB, 850 kB/s".
+QString transferText(const QString &name, qint64 sent, qint64 total, qint64 elapsedMs);
 
 // One line as `watch` shows it: a time stamp, then the text with control
 // bytes written as escapes.

@@ -1,10 +1,10 @@
 #include "commandline.h"
 #include "commands.h"
+#include "commandtable.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 
-#include <cstdio>
 #include <unistd.h>
 
 int main(int argc, char *argv[])
@@ -15,7 +15,7 @@ int main(int argc, char *argv[])
 
     const CommandLine line = parseCommandLine(QCoreApplication::arguments());
     switch (line.outcome) {
-    case CommandLine::ShowHelp:
+    case CommandLine::ShowText:
         out << line.text;
         return Success;
     case CommandLine::Invalid:
@@ -24,5 +24,6 @@ int main(int argc, char *argv[])
     case CommandLine::Run:
         break;
     }
-    return runCommand(line, out, err, isatty(STDOUT_FILENO));
+    Console console{out, err, bool(isatty(STDOUT_FILENO))};
+    return runCommand(line, console);
 }

@@ -4,6 +4,7 @@
 #include "protocol/hostlink.h"
 
 #include <QCryptographicHash>
+#include <QHash>
 
 #include <algorithm>
 
@@ -33,35 +34,6 @@ QString formatted(const QueryItem &item, const QString &payload)
 
 } // namespace
 
-QList<QueryItem> queryItems(const QString &command)
-{
-    static const QHash<QString, QList<QueryItem>> queries = {
-        {QStringLiteral("supply"),
-         {{"Supply", SupplyLevel, SupplyLevel, Format::Level},
-          {"Ribbon 1", Ribbon1Level, Ribbon1Level, Format::Level},
-          {"Ribbon 2", Ribbon2Level, Ribbon2Level, Format::Level}}},
-        {QStringLiteral("ribbons"),
-         {{"Ribbon 1 level", Ribbon1Level, Ribbon1Level, Format::Level},
-          {"Ribbon 1 ID", Ribbon1Id, Ribbon1Id, Format::Text},
-          {"Ribbon 1 UID", Ribbon1Uid, Ribbon1Uid, Format::Text},
-          {"Ribbon 2 level", Ribbon2Level, Ribbon2Level, Format::Level},
-          {"Ribbon 2 ID", Ribbon1Id, Ribbon2Id, Format::Text},
-          {"Ribbon 2 UID", Ribbon2Uid, Ribbon2Uid, Format::Text}}},
-        {QStringLiteral("status"), {{"Printer status", PrinterStatus, PrinterStatus, Format::Text}}},
-        {QStringLiteral("ids"),
-         {{"Supply ID", SupplyId, SupplyId, Format::Text},
-          {"Ribbon 1 ID", Ribbon1Id, Ribbon1Id, Format::Text},
-          {"Ribbon 2 ID", Ribbon1Id, Ribbon2Id, Format::Text}}},
-        {QStringLiteral("uids"),
-         {{"Supply UID", SupplyUid, SupplyUid, Format::Text},
-          {"Ribbon 1 UID", Ribbon1Uid, Ribbon1Uid, Format::Text},
-          {"Ribbon 2 UID", Ribbon2Uid, Ribbon2Uid, Format::Text}}},
-        {QStringLiteral("version"), {{"", SoftwareVersion, SoftwareVersion, Format::Version}}},
-        {QStringLiteral("network"), {{"", EthernetConfig, EthernetConfig, Format::Network}}},
-    };
-    return queries.value(command);
-}
-
 QByteArray queryBytes(const QList<QueryItem> &items)
 {
     QByteArray bytes;
@@ -84,6 +56,12 @@ QString answerText(const QList<QueryItem> &items, const QHash<int, QString> &ans
                         : QStringLiteral("%1 %2").arg(QLatin1String(item.label) + QLatin1Char(':'), -16).arg(value));
     }
     return rows.join(QLatin1Char('\n'));
+}
+
+bool isWholeJob(const QByteArray &content)
+{
+    const int jobMarker = content.indexOf(literal(JobEnds));
+    return jobMarker >= 0 && content.indexOf(literal(JobEnd), jobMarker) > jobMarker;
 }
 
 QByteArray transfer(const QString &name, const QByteArray &content)

@@ -22,15 +22,17 @@ struct QueryItem
     Format format;
 };
 
-// The values a query command shows; empty for a command that is no query.
-QList<QueryItem> queryItems(const QString &command);
-
 // The request lines of the items, each request once, in item order.
 QByteArray queryBytes(const QList<QueryItem> &items);
 
 // The items as a person reads them, from the answers by reply id; an item
 // without an answer reads "no answer".
 QString answerText(const QList<QueryItem> &items, const QHash<int, QString> &answers);
+
+// Whether `content` holds a job the printer will print: a job marker ("^K")
+// and an end marker ("E" CR LF) after it. Without them the printer keeps the
+// bytes as the start of the next job.
+bool isWholeJob(const QByteArray &content);
 
 // "^XFER,<name>,<size>,<md5 hex>\r\n" followed by the content.
 QByteArray transfer(const QString &name, const QByteArray &content);

@@ -1,9 +1,10 @@
 #include "logger.h"
 
 #include <QDateTime>
-#include <QtGlobal>
 
 #include <cstdio>
+#include <cstdlib>
+#include <sys/stat.h>
 
 namespace {
 
@@ -19,23 +20,56 @@ const char *levelName(QtMsgType type)
     return "debug";
 }
 
+// syslog(3) priorities, as the journal reads them from a "<N>" prefix.
+int journalPriority(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg: return 7;
+    case QtInfoMsg: return 6;
+    case QtWarningMsg: return 4;
+    case QtCriticalMsg: return 3;
+    case QtFatalMsg: return 2;
+    }
+    return 7;
+}
+
+// systemd names the journal stream it connected as "<device>:<inode>" in
+// JOURNAL_STREAM; standard error goes there if it is that file.
+bool stderrIsJournal()
+{
+    const QByteArray stream = qgetenv("JOURNAL_STREAM");
+    struct stat error;
+    if (stream.isEmpty() || ::fstat(2, &error) != 0)
+        return false;
+    return stream == QByteArray::number(qulonglong(error.st_dev)) + ':' + QByteArray::number(qulonglong(error.st_ino));
+}
+
+bool toJournal = false;
+
 void writeLine(QtMsgType type, const QMessageLogContext &, const QString &text)
 {
-    QString message = text;
-    while (message.endsWith(QLatin1Char('\n')))
-        message.chop(1);
-    const QByteArray stamp = QDateTime::currentDateTime()
-                                 .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toLatin1();
     // One fprintf per message keeps lines whole when stderr is shared.
-    std::fprintf(stderr, "%s %s: %s\n", stamp.constData(), levelName(type),
-                 message.toLocal8Bit().constData());
+    std::fprintf(stderr, "%s\n", logLine(type, text, toJournal).constData());
     if (type == QtFatalMsg)
         std::abort();
 }
 
 } // namespace
 
+QByteArray logLine(QtMsgType type, const QString &text, bool journal)
+{
+    QString message = text;
+    while (message.endsWith(QLatin1Char('\n')))
+        message.chop(1);
+    if (journal)
+        return '<' + QByteArray::number(journalPriority(type)) + '>' + message.toLocal8Bit();
+    const QByteArray stamp = QDateTime::currentDateTime()
+                                 .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toLatin1();
+    return stamp + ' ' + levelName(type) + ": " + message.toLocal8Bit();
+}
+
 void setupLogger()
 {
+    toJournal = stderrIsJournal();
     qInstallMessageHandler(writeLine);
 }

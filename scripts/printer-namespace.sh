@@ -3,8 +3,8 @@
 # fixed paths redirected into STATE, a folder outside /tmp:
 #
 #   /dev/g_nira_printer  one end of a raw pseudo-terminal pair; the host's end
-#                        is STATE/host (socat carries the bytes and writes a
-#                        transcript of them to STATE/link.log)
+#                        is STATE/host (socat carries the bytes; STATE/link.log
+#                        has a line per piece, binary data summed up)
 #   /Home                STATE/Home
 #   /tmp                 a private, empty tmpfs
 #   /usr/bin/Fenwick     a stub that records its arguments in STATE/Fenwick.calls
@@ -17,9 +17,10 @@
 # The system bus is the one named by DBUS_SYSTEM_BUS_ADDRESS; CUPS_SERVER and
 # the rest of the environment pass through.
 #
-# The redirections live in a private mount namespace and end with it. Mount
-# points that did not exist are created for the run and removed afterwards,
-# on every way out. A second run waits until the first has ended. Needs root.
+# The redirections live in a private mount namespace and end with it: the
+# program runs in a root of its own, built there from the machine's folders,
+# so nothing is created on the machine's own root and any number of runs can
+# share the machine. Needs root.
 #
 # Usage: printer-namespace.sh STATE PROGRAM [ARGUMENT...]
 set -eu
@@ -28,6 +29,7 @@ if [ $# -lt 2 ]; then
     echo "usage: $0 STATE PROGRAM [ARGUMENT...]" >&2
     exit 2
 fi
+scripts=$(dirname "$(realpath "$0")")
 state=$(realpath "$1")
 shift
 case "$state" in
@@ -41,7 +43,6 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 2
 fi
 
-created=""
 link_pid=""
 program_pid=""
 
@@ -51,13 +52,11 @@ cleanup() {
     [ -z "$program_pid" ] || wait "$program_pid" 2>/dev/null || true
     [ -z "$link_pid" ] || kill -TERM "$link_pid" 2>/dev/null || true
     [ -z "$link_pid" ] || wait "$link_pid" 2>/dev/null || true
-    for target in $created; do
-        rm -rf "$target"
-    done
 }
 trap cleanup EXIT
 trap 'exit 143' TERM
 trap 'exit 130' INT
+trap 'exit 129' HUP
 
 # A stub that records its arguments, one call per line.
 write_stub() {
@@ -95,16 +94,12 @@ Dir::Etc::PreferencesParts "$state/apt/empty/";
 EOF
 }
 
-# A bind mount needs its target: make a missing one of the source's kind.
-ensure_target() {
-    [ -e "$2" ] && return 0
-    if [ -d "$1" ]; then mkdir "$2"; else : >"$2"; fi
-    created="$created $2"
-}
-
 start_link() {
     rm -f "$state/host" "$state/gadget"
-    socat -v "pty,rawer,link=$state/host" "pty,rawer,link=$state/gadget" 2>>"$state/link.log" &
+    rm -f "$state/link.fifo"
+    mkfifo "$state/link.fifo"
+    mawk -W interactive -f "$scripts/link-transcript.awk" <"$state/link.fifo" >>"$state/link.log" &
+    socat -v "pty,rawer,link=$state/host" "pty,rawer,link=$state/gadget" 2>"$state/link.fifo" &
     link_pid=$!
     tries=0
     until [ -e "$state/host" ] && [ -e "$state/gadget" ]; do
@@ -117,11 +112,7 @@ start_link() {
     done
 }
 
-# One simulated printer at a time: the redirected paths are the machine's own.
-exec 9>/run/lock/brev-printer-namespace.lock
-flock 9
-
-mkdir -p "$state/bin" "$state/Home"
+mkdir -p "$state/bin" "$state/Home" "$state/root" "$state/usrbin/upper" "$state/usrbin/work"
 write_stub dpkg
 write_stub Fenwick
 write_package_database
@@ -133,19 +124,44 @@ mkdir -p "$state/program"
 cp "$program" "$state/program/"
 set -- "$state/program/$(basename "$program")" "$@"
 
-ensure_target "$state/gadget" /dev/g_nira_printer
-ensure_target "$state/Home" /Home
-ensure_target "$state/bin/Fenwick" /usr/bin/Fenwick
-
 PATH="$state/bin:$PATH" APT_CONFIG="$state/apt/apt.conf" \
     unshare --mount --propagation private -- sh -c '
+        set -e
         state=$1
+        root=$state/root
         shift
-        mount --bind "$state/gadget" /dev/g_nira_printer
-        mount --bind "$state/Home" /Home
-        mount --bind "$state/bin/Fenwick" /usr/bin/Fenwick
-        mount -t tmpfs -o mode=1777 tmpfs /tmp
-        exec "$@"' redirect "$state" "$@" &
+        # Every folder of the machine, as it is, but for /dev, /tmp and /Home.
+        mount -t tmpfs -o mode=755 tmpfs "$root"
+        for entry in /*; do
+            name=${entry#/}
+            case $name in dev | tmp | Home) continue ;; esac
+            if [ -L "$entry" ]; then
+                cp -P "$entry" "$root/$name"
+            elif [ -d "$entry" ]; then
+                mkdir "$root/$name"
+                mount --rbind "$entry" "$root/$name"
+            fi
+        done
+        # A /dev of its own: the usual nodes, the machine'"'"'s terminals, and
+        # the link'"'"'s end as the gadget.
+        mkdir "$root/dev" "$root/tmp" "$root/Home"
+        mount -t tmpfs -o mode=755 tmpfs "$root/dev"
+        cp -a /dev/null /dev/zero /dev/full /dev/random /dev/urandom /dev/tty "$root/dev/"
+        for folder in pts shm mqueue; do
+            [ -d "/dev/$folder" ] || continue
+            mkdir "$root/dev/$folder"
+            mount --rbind "/dev/$folder" "$root/dev/$folder"
+        done
+        ln -s /proc/self/fd "$root/dev/fd"
+        ln -s "$(readlink -f "$state/gadget")" "$root/dev/g_nira_printer"
+        mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"
+        mount --bind "$state/Home" "$root/Home"
+        # The update program: a stub over the machine'"'"'s /usr/bin.
+        mount -t overlay overlay \
+            -o "lowerdir=/usr/bin,upperdir=$state/usrbin/upper,workdir=$state/usrbin/work" "$root/usr/bin"
+        cp "$state/bin/Fenwick" "$root/usr/bin/Fenwick"
+        cd /
+        exec chroot "$root" "$@"' redirect "$state" "$@" &
 program_pid=$!
 status=0
 wait "$program_pid" || status=$?

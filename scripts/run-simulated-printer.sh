@@ -40,6 +40,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
+trap 'exit 129' HUP
 
 wait_for() {
     tries=0
@@ -71,6 +72,15 @@ start_simulator() {
     simulator_pid=$!
     exec 3>"$state/simulator.in"
     wait_for 'grep -q "^ready" "$state/events.log"' "the simulator"
+    # A printer with a supply and two ribbons in it: the print engine hands
+    # the daemon these when it connects.
+    cat >&3 <<EOF
+emit r6 R6_R6SupplyID SUP-0001
+emit r6 R6_R6SupplyUID 04A1B2C3D4E5F601
+emit r6 R6_R6RibbonIDs RIB-0001,RIB-0002
+emit r6 R6_R6Ribbon1UID 04A1B2C3D4E5F611
+emit r6 R6_R6Ribbon2UID 04A1B2C3D4E5F612
+EOF
 }
 
 # The printer's "lp": keeps the job where you can see it, and has the print
@@ -95,24 +105,9 @@ start_printer() {
     [ -z "${SUDO_USER:-}" ] || chown "$SUDO_USER" "$(realpath "$state/host")"
 }
 
-# The link's traffic from socat's transcript, one time-stamped line per piece.
+# The link's traffic, one time-stamped line per piece, and the simulator.
 show_link() {
-    tail --pid=$$ -n +1 -f "$state/link.log" | mawk -W interactive '
-        function show(text) {
-            sub(/\\r$/, "", text)
-            if (text != "") print prefix text
-        }
-        {
-            line = $0
-            while (match(line, /[<>] [0-9\/]+ [0-9:]+\.[0-9]+  length=[0-9]+ from=[0-9]+ to=[0-9]+/)) {
-                show(substr(line, 1, RSTART - 1))
-                split(substr(line, RSTART, RLENGTH), field, " ")
-                prefix = substr(field[3], 1, 8) (field[1] == ">" ? "  host -> printer  " : "  printer -> host  ")
-                line = substr(line, RSTART + RLENGTH)
-            }
-            show(line)
-            fflush()
-        }' &
+    tail --pid=$$ -n +1 -f "$state/link.log" &
     tail --pid=$$ -n 0 -f "$state/events.log" &
 }
 

@@ -39,29 +39,6 @@ private slots:
         QVERIFY(m_bus.start());
     }
 
-    // The shipped program, with no sibling service on the bus and no device,
-    // reports both and goes on running.
-    void programRunsWithoutServicesOrDevice()
-    {
-        if (QFile::exists(QStringLiteral("/dev/g_nira_printer")))
-            QSKIP("this machine has the printer gadget device");
-        QProcess program;
-        program.start(QStringLiteral(BREV_DAEMON), QStringList());
-        QVERIFY(program.waitForStarted(10000));
-
-        QString log;
-        const auto timesLogged = [&](const char *text) {
-            log += QString::fromLocal8Bit(program.readAllStandardError());
-            return log.count(QLatin1String(text));
-        };
-        for (const char *text : {"Error opening gadget:", "Failed to create the interface to sid",
-                                 "Failed to create the interface to r6d", "Failed to create the interface to utilityd"})
-            QTRY_COMPARE_WITH_TIMEOUT(timesLogged(text), 1, 20000);
-        QVERIFY2(!program.waitForFinished(1500), qPrintable(log));
-        program.kill();
-        program.waitForFinished(10000);
-    }
-
     // A printer switched on before its cable is plugged in: the device does
     // not open yet. The daemon says so once, keeps the job file and its lines,
     // retries quietly, and serves the device once it is there.

@@ -4,9 +4,6 @@
 
 #include <QFile>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 PrinterNamespace::~PrinterNamespace()
 {
@@ -22,8 +19,7 @@ bool PrinterNamespace::start(const QString &daemon)
     m_launcher.start(QStringLiteral("setpriv"),
                      {QStringLiteral("--pdeathsig"), QStringLiteral("TERM"),
                       QStringLiteral(BREV_SOURCE_DIR "/scripts/printer-namespace.sh"), m_state.path(), daemon});
-    // Another run of the printer may hold the machine's paths for a while.
-    return m_launcher.waitForStarted(10000) && waitForFile(hostPath(), m_launcher, 180000);
+    return m_launcher.waitForStarted(10000) && waitForFile(hostPath(), m_launcher, 60000);
 }
 
 bool PrinterNamespace::stop()
@@ -44,13 +40,10 @@ QStringList PrinterNamespace::calls(const QString &program) const
 
 QStringList PrinterNamespace::existingMachinePaths()
 {
-    const int lock = ::open("/run/lock/brev-printer-namespace.lock", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    ::flock(lock, LOCK_EX);
     QStringList existing;
     for (const char *path : {"/dev/g_nira_printer", "/Home", "/usr/bin/Fenwick"}) {
         if (QFile::exists(QLatin1String(path)))
             existing.append(QLatin1String(path));
     }
-    ::close(lock);
     return existing;
 }

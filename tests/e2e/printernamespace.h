@@ -23,8 +23,8 @@ public:
     // Argument lines a stub ("dpkg", "Fenwick") recorded, one per call.
     QStringList calls(const QString &program) const;
 
-    // Which of the machine's paths that the script redirects exist, looked
-    // at while no simulated printer runs (the script's lock is held).
+    // Which of the machine's paths that the script redirects exist: none
+    // should, and a run must not make any.
     static QStringList existingMachinePaths();
 
 private:

@@ -99,6 +99,8 @@ private slots:
 
     void keepAliveOnQuietLink()
     {
+        // The printer's fixed paths exist only in its namespace.
+        QCOMPARE(PrinterNamespace::existingMachinePaths(), m_machinePathsBefore);
         QTRY_VERIFY_WITH_TIMEOUT(m_host.countLines("PING\r\n") >= 2, 30000);
     }
 

@@ -14,7 +14,7 @@ It prints "ready" once its services are on the bus, then reads commands on stdin
 
 Commands (services: r6, supplyd, cvutility; each answered "ok" or "error <text>"):
   reply <service> <method> [<value>]   the method answers <value> (of its own type) from now on;
-                                       without a value, a method that answers nothing stops failing
+                                       without a value, the method stops failing and answers as before
   replyas <service> <method> <type> [<value>]
                                        the method answers a value of any basic type
                                        (i u x y b d s as ay), or nothing with the type "none"
@@ -106,13 +106,15 @@ QString CommandLanguage::reply(const QStringList &words)
     QString error = findMethod(words, 3, 4, "reply <service> <method> [<value>]", service);
     if (!error.isEmpty())
         return error;
+    if (words.size() == 3) {
+        service->setFailure(words[2], QString());
+        return QString();
+    }
     const QString type = service->definition().findMethod(words[2])->replyType;
-    if (type.isEmpty() != (words.size() == 3))
-        return type.isEmpty() ? words[2] + QStringLiteral(" answers nothing; use replyas to add a value")
-                              : words[2] + QStringLiteral(" needs a value of type ") + type;
+    if (type.isEmpty())
+        return words[2] + QStringLiteral(" answers nothing; use replyas to add a value");
     QVariant value;
-    if (!type.isEmpty())
-        error = parseValue(type, words[3], value);
+    error = parseValue(type, words[3], value);
     return error.isEmpty() ? answerWith(service, words[2], value) : error;
 }
 

@@ -1,7 +1,7 @@
 #!/bin/sh
-# Builds the Debian package of the daemon from the last commit, leaves the
-# .deb files in build-deb/, shows what the package holds and checks its
-# systemd unit with systemd-analyze. Uncommitted changes are not packaged.
+# Builds the Debian packages of the daemon and of the host tool from the last
+# commit, leaves the .deb files in build-deb/, shows what the packages hold
+# and checks the daemon's systemd unit with systemd-analyze. Uncommitted changes are not packaged.
 # Can be run again; it installs what it misses.
 #
 #   scripts/build-deb.sh          for this machine, in a clean clone under a
@@ -22,7 +22,7 @@ mkdir -p "$work/debs"
 case "$target" in
 "")
     "$repo/scripts/install-deps.sh"
-    "$repo/scripts/ensure-packages.sh" build-essential debhelper
+    "$repo/scripts/ensure-packages.sh" build-essential debhelper help2man
     git clone -q "$repo" "$work/brevdaemon"
     (cd "$work/brevdaemon" && dpkg-buildpackage -us -uc -b) > "$work/build.log" 2>&1 || {
         tail -n 40 "$work/build.log"
@@ -56,9 +56,11 @@ built="$(ls "$work"/debs/brevdaemon_*.deb)"
 mkdir -p "$out"
 rm -f "$out"/*_"$(dpkg-deb -f "$built" Architecture)".deb
 cp "$work"/debs/*.deb "$out"/
+for package in "$work"/debs/*.deb; do
+    echo "== $out/$(basename "$package")"
+    dpkg -c "$package"
+done
 deb="$out/$(basename "$built")"
-echo "== $deb"
-dpkg -c "$deb"
 
 # The unit is checked where the package puts it, beside the system's own
 # units, so that its ExecStart binary, the targets it names and the manual

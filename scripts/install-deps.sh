@@ -2,5 +2,9 @@
 # Installs the Debian packages the build, the tests and the simulated printer
 # need. Does nothing when they are all there.
 set -eu
-exec "$(dirname "$0")/ensure-packages.sh" cmake g++ make pkg-config qtbase5-dev libqapt-dev \
+dir="$(dirname "$0")"
+"$dir/ensure-packages.sh" cmake g++ make pkg-config qtbase5-dev libqapt-dev \
     dbus-daemon util-linux socat cups cups-client cups-bsd
+# The real-device test rig (scripts/realdevice-vm.sh): the emulator and the
+# static busybox of its initramfs. It downloads the kernel package itself.
+exec "$dir/ensure-packages.sh" --no-install-recommends qemu-system-x86 busybox-static

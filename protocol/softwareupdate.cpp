@@ -6,13 +6,17 @@
 #include "services/servicecall.h"
 #include "services/servicecontract.h"
 
+#include <unitlauncher.h>
+
 #include <QApt/Package>
 #include <QDebug>
 #include <QProcess>
 
 void Brevdaemon::startUpdateProgram()
 {
-    QProcess::startDetached(m_settings.updateProgram, {QStringLiteral("--internal-usb")});
+    const UnitLauncher::Command command = UnitLauncher::outsideSandbox(
+        m_settings.updateProgram, {QStringLiteral("--internal-usb")}, UnitLauncher::Completion::Detached);
+    QProcess::startDetached(command.program, command.arguments);
 }
 
 // Answers "package version,engine version"; the engine is asked first.

@@ -1,0 +1,427 @@
+// The shipped daemon on the kernel's own USB printer gadget, inside the
+// virtual machine of scripts/realdevice-vm.sh: the gadget's node
+// /dev/g_printer0 under the daemon's fixed name, the host's usblp node
+// /dev/usb/lp0 at the other end of an emulated cable, the simulator on a
+// private bus and a stub lp that keeps every job. Only that driver shows what
+// these cases check: its queue of writes, its errors while the cable is out,
+// its refusal to open before a host is attached.
+//
+// The cases run in order against one daemon, as a host meets a printer; the
+// last starts a daemon of its own before the host is attached.
+
+#include "privatebus.h"
+#include "simulator.h"
+#include "testenv.h"
+#include "usbhost.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <algorithm>
+#include <iterator>
+
+#include <unistd.h>
+
+namespace {
+
+const QString gadgetNode = QStringLiteral("/dev/g_printer0");
+const QString daemonDevice = QStringLiteral("/dev/g_nira_printer");
+const QString hostNode = QStringLiteral("/dev/usb/lp0");
+// The host's view of the one device on the dummy controller: 0 unplugs it.
+const QString cableSwitch = QStringLiteral("/sys/bus/usb/devices/1-1/authorized");
+// Generous: the whole machine is emulated, on a machine that may be busy.
+const int answerTimeoutMs = 20000;
+
+QByteArray fileContent(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+// Print data free of job markers, with the control bytes a raw link must pass.
+QByteArray printData(int size)
+{
+    QByteArray data;
+    while (data.size() < size) {
+        const auto byte = char(QRandomGenerator::global()->bounded(256));
+        if (byte != '^' && byte != 'E' && byte != '\r')
+            data += byte;
+    }
+    return data + "\x03\x1a";
+}
+
+// "^Z1^K5": the job ends at its second end marker.
+QByteArray twoMarkerJob()
+{
+    return "^Z1^K5" + printData(20000) + "E\r\n" + printData(5000) + "E\r\n";
+}
+
+bool plugCable(bool in)
+{
+    return writeFile(cableSwitch, in ? "1" : "0");
+}
+
+// Waits, running the event loop, until `done` holds or the time is up.
+template<typename Condition>
+bool waitFor(Condition done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+// The shipped brevdaemon as a child process, its log (standard error) in a file.
+class DaemonProcess
+{
+public:
+    explicit DaemonProcess(const QString &logPath)
+        : m_logPath(logPath)
+    {
+    }
+    ~DaemonProcess() { stop(); }
+
+    bool start()
+    {
+        m_process.setStandardErrorFile(m_logPath, QIODevice::Append);
+        m_process.setStandardOutputFile(m_logPath, QIODevice::Append);
+        m_process.start(QStringLiteral(BREV_DAEMON), QStringList());
+        return m_process.waitForStarted(answerTimeoutMs);
+    }
+
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000)) {
+            m_process.kill();
+            m_process.waitForFinished(10000);
+        }
+    }
+
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
+    QByteArray log() const { return fileContent(m_logPath); }
+    int logLines() const { return log().count('\n'); }
+
+    // User and system CPU time the daemon has used, in seconds.
+    double cpuSeconds() const
+    {
+        const QByteArray stat = fileContent(QStringLiteral("/proc/%1/stat").arg(m_process.processId()));
+        // Fields after the command's closing parenthesis, from the state (3rd) on.
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() < 13)
+            return -1;
+        return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+    }
+
+    // Whether the daemon has the gadget open now.
+    bool holdsPort() const
+    {
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(m_process.processId());
+        const QStringList entries = QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        for (const QString &fd : entries) {
+            if (QFileInfo(fds + QLatin1Char('/') + fd).symLinkTarget() == gadgetNode)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    QString m_logPath;
+    QProcess m_process;
+};
+
+} // namespace
+
+class RealDeviceTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QStringList jobs() const
+    {
+        return QDir(m_env.path(QStringLiteral("jobs"))).entryList(QDir::Files, QDir::Name);
+    }
+    QByteArray printed(int index) const
+    {
+        return fileContent(m_env.path(QStringLiteral("jobs/") + jobs().value(index)));
+    }
+
+    bool attachHost()
+    {
+        return waitFor([] { return QFile::exists(hostNode); }, answerTimeoutMs) && m_host.open(hostNode);
+    }
+
+    // Runs brevctl on the host's node, which the test lends it.
+    int brevctl(const QStringList &arguments, QString *output)
+    {
+        m_host.close();
+        QProcess tool;
+        tool.setProcessChannelMode(QProcess::MergedChannels);
+        tool.start(QStringLiteral(BREVCTL),
+                   QStringList{QStringLiteral("-d"), hostNode, QStringLiteral("-t"), QStringLiteral("20")} + arguments);
+        const bool finished = tool.waitForFinished(60000);
+        *output = QString::fromLocal8Bit(tool.readAll());
+        m_host.open(hostNode);
+        return finished && tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+    }
+
+    bool called(const char *call) const { return m_simulator.calls().contains(QLatin1String(call)); }
+
+    // Sends a query and waits for its whole answer line.
+    bool answers(const QByteArray &query, const QByteArray &answer, int timeoutMs)
+    {
+        const int before = m_host.countLines(answer);
+        m_host.send(query);
+        return waitFor([&] { return m_host.countLines(answer) > before; }, timeoutMs);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (qgetenv("BREV_REALDEVICE_VM") != "1" || !QFile::exists(gadgetNode))
+            QSKIP("runs only inside the rig's virtual machine: scripts/realdevice-vm.sh tst_realdevice");
+        QCOMPARE(QFileInfo(daemonDevice).canonicalFilePath(), gadgetNode);
+
+        QVERIFY(QDir(m_env.path(QString())).mkpath(QStringLiteral("jobs")));
+        QVERIFY(writeFile(m_env.path(QStringLiteral("bin/lp")),
+                          QStringLiteral("#!/bin/sh\ncp \"$1\" \"%1/$(date +%s%N)\"\n")
+                              .arg(m_env.path(QStringLiteral("jobs"))).toLocal8Bit()));
+        QVERIFY(m_bus.start());
+        QVERIFY(m_simulator.start());
+        QVERIFY(m_daemon.start());
+        QVERIFY(attachHost());
+    }
+
+    // The package's udev rule, applied by udev's own rule engine to the
+    // gadget's node, gives it the daemon's name.
+    void udevRuleNamesThePrinterNode()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("udevadm")).isEmpty())
+            QSKIP("udevadm is not installed");
+        QVERIFY(QDir().mkpath(QStringLiteral("/run/udev/rules.d")));
+        QVERIFY(QFile::copy(QStringLiteral(BREV_SOURCE_DIR "/app/60-brevdaemon.rules"),
+                            QStringLiteral("/run/udev/rules.d/60-brevdaemon.rules")));
+        QProcess udev;
+        udev.setProcessChannelMode(QProcess::MergedChannels);
+        udev.start(QStringLiteral("udevadm"), {QStringLiteral("test"), QStringLiteral("--action=add"),
+                                               QStringLiteral("/class/usb_printer_gadget/g_printer0")});
+        QVERIFY(udev.waitForFinished(60000));
+        const QByteArray output = udev.readAll();
+        QVERIFY2(output.contains("\nDEVLINKS=/dev/g_nira_printer\n"), output.constData());
+        QCOMPARE(QFileInfo(daemonDevice).canonicalFilePath(), gadgetNode);
+    }
+
+    void queryRoundTrip()
+    {
+        QVERIFY(m_simulator.command(QStringLiteral("reply supplyd supplySupplyPercent 0.5")));
+        QVERIFY2(answers("~S,SRFIDREQ\r\n", "~S,SRFIDRES,50\r\n", answerTimeoutMs), m_host.received().constData());
+
+        QVERIFY(m_simulator.command(QStringLiteral("reply supplyd supplyRibbon2Percent 0.3")));
+        QString output;
+        QCOMPARE(brevctl({QStringLiteral("supply")}, &output), 0);
+        QVERIFY2(output.contains(QRegularExpression(QStringLiteral("^Ribbon 2:\\s+30 %$"),
+                                                    QRegularExpression::MultilineOption)),
+                 qPrintable(output));
+    }
+
+    // The job file holds what the host sent since the port opened: the
+    // queries before came in reads of their own and added nothing.
+    void printJobThroughUsblp()
+    {
+        QTemporaryDir host;
+        const QByteArray job = twoMarkerJob();
+        QVERIFY(writeFile(host.filePath(QStringLiteral("job.prn")), job));
+        QString output;
+        QCOMPARE(brevctl({QStringLiteral("print"), host.filePath(QStringLiteral("job.prn"))}, &output), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(jobs().size(), 1, answerTimeoutMs);
+        QCOMPARE(printed(0).size(), job.size());
+        QVERIFY(printed(0) == job);
+    }
+
+    // After a job the print engine reports its queue complete: the daemon
+    // closes the port and opens it again 5 s later. A notice that comes in
+    // between waits for it, and the next job arrives whole.
+    void noticeWaitsForThePortRestart()
+    {
+        QVERIFY(m_simulator.command(QStringLiteral("emit r6 R6_PrintQueueComplete")));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_daemon.holdsPort(), answerTimeoutMs);
+        QVERIFY(m_simulator.command(QStringLiteral("emit supplyd SUPPLYD_Ribbon1PercentChanged 0.335")));
+        QTRY_VERIFY_WITH_TIMEOUT(m_daemon.holdsPort(), answerTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_host.countLines("~S,R1RFIDRES,33\r\n"), 1, answerTimeoutMs);
+
+        const QByteArray job = twoMarkerJob();
+        m_host.send(job);
+        QTRY_COMPARE_WITH_TIMEOUT(jobs().size(), 2, answerTimeoutMs);
+        QCOMPARE(printed(1).size(), job.size());
+        QVERIFY(printed(1) == job);
+        QVERIFY(m_simulator.command(QStringLiteral("emit r6 R6_PrintQueueComplete")));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_daemon.holdsPort(), answerTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(m_daemon.holdsPort(), answerTimeoutMs);
+    }
+
+    // While the cable is out the gadget reports itself readable and fails
+    // every read at once: the daemon must rest, not spin, and serve again as
+    // soon as the host is back.
+    void cablePulledForFiveSeconds()
+    {
+        QVERIFY(answers("~S,STATUSREQ\r\n", "~S,STATUSRES,0\r\n", answerTimeoutMs));
+        m_host.close();
+        const double cpuBefore = m_daemon.cpuSeconds();
+        const int linesBefore = m_daemon.logLines();
+        QVERIFY(plugCable(false));
+        QVERIFY(waitFor([] { return !QFile::exists(hostNode); }, answerTimeoutMs));
+        QTest::qWait(5000); // the outage itself
+        const double cpu = m_daemon.cpuSeconds() - cpuBefore;
+        const int lines = m_daemon.logLines() - linesBefore;
+        QVERIFY(plugCable(true));
+        QVERIFY(attachHost());
+        QElapsedTimer sinceBack;
+        sinceBack.start();
+        QVERIFY(m_simulator.command(QStringLiteral("reply supplyd supplyRibbon1Percent 0.61")));
+        const bool answered = answers("~S,R1RFIDREQ\r\n", "~S,R1RFIDRES,61\r\n", answerTimeoutMs);
+        const qint64 answerMs = sinceBack.elapsed();
+
+        qInfo("cable out 5 s: %.2f s CPU, %d log lines; answer %lld ms after the host was back", cpu, lines,
+              answerMs);
+        QVERIFY2(cpu < 0.25, qPrintable(QStringLiteral("%1 s of CPU while the cable was out").arg(cpu)));
+        QVERIFY2(lines < 20, m_daemon.log().right(2000).constData());
+        QVERIFY(answered);
+        // Reading is back within 2 s, and the answer waits up to 1 s for its batch.
+        QVERIFY2(answerMs < 5000, qPrintable(QString::number(answerMs)));
+    }
+
+    // A host that keeps the link open but stops reading: the driver takes
+    // q_len writes, then no more. Print data, queries and signals must still
+    // be served; when the host reads again it gets every waiting line, whole
+    // and in order.
+    void hostThatStopsReading()
+    {
+        QVERIFY(answers("~S,STATUSREQ\r\n", "~S,STATUSRES,0\r\n", answerTimeoutMs));
+        m_host.setReading(false);
+        // A batch about every second, three lines each: the driver's queue
+        // fills up batch by batch.
+        QList<QByteArray> waiting;
+        for (int step = 0; step < 5; ++step) {
+            const struct { const char *signal; const char *line; int percent; } changes[] = {
+                {"SUPPLYD_SupplyPercentChanged", "~S,SRFIDRES,", 10 + step},
+                {"SUPPLYD_Ribbon1PercentChanged", "~S,R1RFIDRES,", 20 + step},
+                {"SUPPLYD_Ribbon2PercentChanged", "~S,R2RFIDRES,", 30 + step},
+            };
+            for (const auto &change : changes) {
+                // x.5 %: no rounding can move the truncated percentage.
+                QVERIFY(m_simulator.command(QStringLiteral("emit supplyd %1 %2")
+                                                .arg(QLatin1String(change.signal))
+                                                .arg((change.percent + 0.5) / 100)));
+                waiting.append(change.line + QByteArray::number(change.percent) + "\r");
+            }
+            QTest::qWait(1100);
+        }
+        // A line longer than all the driver's buffers together (q_len of 8 KiB
+        // each): whatever room is left, a writer that blocks gets stuck in it.
+        const QByteArray longId(96 * 1024, 'L');
+        QVERIFY(m_simulator.command(QStringLiteral("emit r6 R6_R6SupplyID ") + QLatin1String(longId)));
+        waiting.append("SIRES," + longId + '\r');
+        QTest::qWait(1100);
+        QElapsedTimer notReading;
+        notReading.start();
+
+        m_simulator.clearCalls();
+        QVERIFY(m_simulator.command(QStringLiteral("reply supplyd supplySupplyPercent 0.9")));
+        m_host.send("~S,STATUSREQ\r\n~S,SRFIDREQ\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(called("r6 getError"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(called("supplyd supplySupplyPercent"), 10000);
+        QVERIFY(m_simulator.command(QStringLiteral("emit r6 R6_R6SupplyID SUP-STALLED")));
+
+        const QByteArray job = twoMarkerJob();
+        m_host.send(job);
+        QTRY_VERIFY_WITH_TIMEOUT(m_host.allSent(), 10000);
+        QElapsedTimer sinceEnd;
+        sinceEnd.start();
+        QTRY_COMPARE_WITH_TIMEOUT(jobs().size(), 3, 10000);
+        qInfo("job at lp %lld ms after its end marker went out", sinceEnd.elapsed());
+        QVERIFY(printed(2) == job);
+
+        QTest::qWait(int(qMax<qint64>(0, 20000 - notReading.elapsed()))); // the host stays away
+        const int seen = m_host.received().size();
+        m_host.setReading(true);
+        QVERIFY(m_simulator.command(QStringLiteral("emit supplyd SUPPLYD_Ribbon2PercentChanged 0.775")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_host.countLines("~S,R2RFIDRES,77\r\n"), 1, answerTimeoutMs);
+
+        const QByteArray after = m_host.received().mid(seen);
+        QVERIFY2(after.endsWith("\r\n"), after.right(200).constData());
+        const QRegularExpression known(
+            QStringLiteral("^(PING|~S,(SRFID|R1RFID|R2RFID|STATUS)RES,\\d+|SIRES,(SUP-STALLED|L+))\r$"));
+        QList<QByteArray> lines = after.split('\n');
+        lines.removeLast(); // empty: after the last line feed
+        for (const QByteArray &text : lines)
+            QVERIFY2(known.match(QString::fromLatin1(text)).hasMatch(), text.left(200).constData());
+        QList<QByteArray> waitingReceived;
+        std::copy_if(lines.cbegin(), lines.cend(), std::back_inserter(waitingReceived),
+                     [&](const QByteArray &text) { return waiting.contains(text); });
+        QCOMPARE(waitingReceived.size(), waiting.size());
+        QVERIFY(waitingReceived == waiting);
+        QVERIFY(after.contains("~S,STATUSRES,0\r\n~S,SRFIDRES,90\r\n"));
+        QVERIFY(m_simulator.command(QStringLiteral("emit r6 R6_PrintQueueComplete")));
+    }
+
+    // A printer is switched on before its cable is plugged in: the gadget
+    // refuses to open until the host has configured it.
+    void coldStartBeforeTheHostIsAttached()
+    {
+        m_host.close();
+        m_daemon.stop();
+        QVERIFY(plugCable(false));
+        QVERIFY(waitFor([] { return !QFile::exists(hostNode); }, answerTimeoutMs));
+        m_simulator.clearCalls();
+        DaemonProcess daemon(m_env.path(QStringLiteral("cold.log")));
+        QVERIFY(daemon.start());
+        // The engine's refresh is the daemon's last step before it opens the port.
+        QTRY_VERIFY_WITH_TIMEOUT(called("r6 refreshAll"), answerTimeoutMs);
+        QTest::qWait(3000); // the cable stays out a while
+
+        QVERIFY(plugCable(true));
+        QElapsedTimer sincePlugged;
+        sincePlugged.start();
+        QVERIFY(attachHost());
+        QVERIFY(m_simulator.command(QStringLiteral("reply supplyd supplySupplyPercent 0.44")));
+        const bool answered = answers("~S,SRFIDREQ\r\n", "~S,SRFIDRES,44\r\n", 8000 - int(sincePlugged.elapsed()));
+        QVERIFY2(answered, daemon.log().constData());
+        qInfo("cold start: answer %lld ms after the cable went in", sincePlugged.elapsed());
+    }
+
+    void cleanup()
+    {
+        m_host.setReading(true);
+        if (!QFile::exists(hostNode)) {
+            plugCable(true);
+            attachHost();
+        }
+    }
+
+private:
+    TestEnv m_env;
+    PrivateBus m_bus;
+    Simulator m_simulator;
+    DaemonProcess m_daemon{m_env.path(QStringLiteral("brevdaemon.log"))};
+    UsbHost m_host;
+};
+
+QTEST_GUILESS_MAIN(RealDeviceTest)
+
+#include "tst_realdevice.moc"

@@ -41,6 +41,8 @@ die() {
 
 [ $# -ge 1 ] || { echo "usage: $0 COMMAND [ARGS...]" >&2; exit 2; }
 
+# The VM runs this machine's own programs.
+[ "$(uname -m)" = x86_64 ] || skip "the VM is an x86-64 machine and this one is $(uname -m)"
 command -v qemu-system-x86_64 >/dev/null 2>&1 ||
     skip "qemu-system-x86_64 is missing (apt-get install qemu-system-x86)"
 # The initramfs holds busybox alone, so it must not need a shared library.

@@ -119,9 +119,12 @@ bool SimulatedService::handleMessage(const QDBusMessage &message, const QDBusCon
 
     emit called(method->name, message.arguments());
     const Reply reply = m_replies.value(method->name);
-    connection.send(answer(message, reply));
+    // What the call sets off goes out before its reply, as from a service that
+    // does its work inside the call: a caller that subscribes only after the
+    // reply misses it.
     if (reply.failure.isEmpty())
         emit served(method->name, message.arguments());
+    connection.send(answer(message, reply));
     return true;
 }
 

@@ -75,10 +75,12 @@ DaemonSettings TestEnv::settings(const QString &gadgetPath) const
     settings.jobFilePath = jobFilePath();
     settings.updateDir = updateDir();
     settings.updateProgram = path(QStringLiteral("bin/Fenwick"));
-    settings.reinitIntervalMs = 500;
+    // Each interval its own value, so that a timer started with another's
+    // interval shows.
+    settings.reinitIntervalMs = 700;
     settings.pingIntervalMs = 1500;
     settings.batchIntervalMs = 200;
-    settings.printRetryIntervalMs = 500;
+    settings.printRetryIntervalMs = 1100;
     settings.transferSilenceMs = 1000;
     settings.portRetryMinMs = 30;
     settings.portRetryMaxMs = 120;

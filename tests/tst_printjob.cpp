@@ -62,6 +62,8 @@ private slots:
         QTest::newRow("^K letter: first end") << "^Kx" + twoJobs << QByteArray("^KxaE\r\n") << true;
         QTest::newRow("^Z0 ^K5: first end") << "^Z0^K5" + twoJobs << QByteArray("^Z0^K5aE\r\n") << true;
         QTest::newRow("first ^K decides") << "^K1^K5" + twoJobs << QByteArray("^K1^K5aE\r\n") << true;
+        // "^Z0" after the job's "^K5": the next "^K" makes it a one-end job.
+        QTest::newRow("^K5 ^Z0 ^K1: first end") << "^K5a^Z0^K1" + twoJobs << QByteArray("^K5a^Z0^K1aE\r\n") << true;
         QTest::newRow("^K5 waits for a second end")
             << QByteArray("^Z1^K5aE\r\nb") << QByteArray("^Z1^K5aE\r\nb") << false;
         QTest::newRow("no ^K never completes") << twoJobs + "c" << twoJobs + "c" << false;
@@ -124,6 +126,23 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls().size(), 2, 10000);
         QCOMPARE(link.env.jobFile(), nextJobFile);
         QCOMPARE(link.log.count(QStringLiteral("Enable read of next job")), 1);
+    }
+
+    // Commands behind the completing end marker in its read wait in the
+    // buffer across the port's restart, for the first read after it, and
+    // then run once.
+    void commandsAfterTheCompletingEnd()
+    {
+        Link link;
+        QVERIFY(link.gadget.send("^K1aE\r\n" + statusQuery));
+        QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls().size(), 1, 10000);
+        QCOMPARE(link.log.count(failedQuery), 0);
+        QVERIFY(QMetaObject::invokeMethod(&link.daemon, "onPrintDone"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), QByteArray(), 20000);
+        QCOMPARE(link.log.count(failedQuery), 0);
+        QVERIFY(link.gadget.send(statusQuery));
+        QTRY_VERIFY_WITH_TIMEOUT(link.log.count(failedQuery) >= 2, 10000);
+        QCOMPARE(link.log.count(failedQuery), 2);
     }
 
     // After a submission the host's bytes stay unread: each queue-full

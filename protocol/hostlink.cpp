@@ -48,9 +48,10 @@ const char *outboundPrefix(int id)
 const char *errorMeaning(int code)
 {
     switch (code) {
-    case UpdateHoldsNoPackage: return "the update holds no package to install";
+    case UpdateHoldsNoPackage: return "the update is no .deb package";
     case InstallerNotStarted: return "the installer could not be started";
-    case InstallFailed: return "installing a package failed, or it would have been a downgrade";
+    case InstallFailed: return "installing the package failed, or it would have been a downgrade";
+    case PackageNotKept: return "the printer could not keep the package for installing";
     case DigestMismatch: return "the file arrived damaged (MD5 digest mismatch)";
     case TransferHeaderRefused: return "the printer refused the transfer header";
     case TransferNameRefused: return "the printer refused the file name";

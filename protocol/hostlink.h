@@ -33,15 +33,16 @@ enum MessageId : int {
     KeepAlive = 999,
 };
 
-// Codes of the "~U,ERROR," line: the update installer's own (1 to 3) and
+// Codes of the "~U,ERROR," line: the update installer's own (1 to 4) and
 // the daemon's.
 enum ErrorCode : int {
-    UpdateHoldsNoPackage = 1,    // installer: nothing to install
+    UpdateHoldsNoPackage = 1,    // installer: the file is gone or no .deb package
     InstallerNotStarted = 2,     // installer: dpkg could not be started
-    InstallFailed = 3,           // installer: dpkg failed on a package or refused a downgrade
+    InstallFailed = 3,           // installer: dpkg failed on the package or refused a downgrade
+    PackageNotKept = 4,          // installer: the package could not be set aside for installing
     DigestMismatch = 15,
     TransferHeaderRefused = 31,  // incomplete header, or fewer than four fields
-    TransferNameRefused = 32,    // empty name, or one holding "/" or ".."
+    TransferNameRefused = 32,    // empty name, or one holding "/", ".." or a control byte
     TransferFileUnwritable = 33, // the file could not be created or written
     TransferIncomplete = 34,     // the host stopped sending before the file was whole
     ConfigCommandRefused = 35,   // "^SETETHCONF" or "^SETCVSHIP" without its fields and closing CR

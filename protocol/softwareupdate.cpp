@@ -35,7 +35,7 @@ void Brevdaemon::reportSoftwareVersion()
 
 // Receives one update file: the header and the first bytes from the buffer,
 // the rest straight from the port, then checks the MD5 digest and hands the
-// update directory to the installer. The header must be whole in the buffer.
+// file to the installer. The header must be whole in the buffer.
 // Whenever the size is known, exactly that many bytes are taken from the
 // host, so that the file is never mistaken for commands or print data: a
 // refused name or a file that cannot be written is read and dropped.
@@ -54,7 +54,10 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
         qDebug() << "update refused: bad file name" << header.name;
         queueMessage(HostLink::UpdateError, QString::number(HostLink::TransferNameRefused));
     } else {
+        // A new file, never the old one rewritten: an installation still
+        // waiting for the old one keeps what was verified (see UpdateHelper).
         incoming.file.setFileName(m_settings.updateDir + header.name);
+        QFile::remove(incoming.file.fileName());
         incoming.file.open(QIODevice::WriteOnly);
     }
     incoming.take(held.constData() + header.contentOffset, held.size() - header.contentOffset);
@@ -77,7 +80,8 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
     }
     const QByteArray digest = incoming.hash.result();
     if (digest == header.digest) {
-        m_updateHelper.installLocalUpdate(m_settings.updateDir, true);
+        // The host that sends an older package means to roll the printer back.
+        m_updateHelper.installLocalUpdate(incoming.file.fileName(), true);
         return;
     }
     qDebug().noquote() << "md5 check failed:" << '"' + digest + '"' << '"' + header.digest + '"';

@@ -10,7 +10,7 @@ struct TransferHeader
     enum Problem {
         None,
         Incomplete, // no line end among the bytes at hand, or fewer than four fields
-        BadName,    // empty, or could leave the update directory
+        BadName,    // empty, could leave the update directory, or holds a control byte
     };
     Problem problem = None;
     QString name;

@@ -143,14 +143,21 @@ private slots:
         verifyStillServing(link);
     }
 
-    void matchingDigestInstallsTheUpdateDirectory()
+    // The installer gets the one file that passed its check: not the one
+    // that failed before it, nor one left in the folder.
+    void matchingDigestInstallsThatFileOnly()
     {
         Link link;
+        QFile(link.env.updateDir() + "left-over.deb").open(QIODevice::WriteOnly);
+        QVERIFY(link.gadget.send(transfer("evil.deb", "bad", md5Hex("good"))));
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(errorLine(15)), 1, lineWaitMs);
         QVERIFY(link.gadget.send(transfer("cvipc_2.0.deb", "a package")));
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines("~U,PROGRESS,100\r\n"), 1, lineWaitMs);
         QCOMPARE(link.gadget.countLines("~U,PROGRESS,0\r\n"), 1);
-        QCOMPARE(link.env.calls(QStringLiteral("dpkg")),
-                 QStringList{"--force-downgrade --install " + link.env.updateDir() + "cvipc_2.0.deb"});
+        const QStringList calls = link.env.calls(QStringLiteral("dpkg"));
+        QCOMPARE(calls.size(), 1);
+        QVERIFY2(calls[0].startsWith("--force-downgrade --install " + link.env.updateDir())
+                     && calls[0].endsWith("cvipc_2.0.deb"), qPrintable(calls[0]));
     }
 
     void installerSignalsAreRelayed()
@@ -182,6 +189,8 @@ private slots:
         QTest::addColumn<QByteArray>("name");
         QTest::addColumn<int>("error");
         QTest::newRow("name leaving the directory") << QByteArray("../outside") << 32;
+        QTest::newRow("name with a carriage return") << QByteArray("a\r.deb") << 32;
+        QTest::newRow("name with a NUL") << QByteArray("a\0.deb", 6) << 32;
         QTest::newRow("file cannot be created") << QByteArray("folder") << 33;
     }
 

@@ -8,20 +8,35 @@ namespace {
 
 constexpr int installWaitMs = 15000;
 
-// An installer on an update directory that holds the given packages beside a
-// file and a folder whose names are no package's.
+// An installer on an update directory that holds the given packages, each
+// holding its own name, beside a file and a folder whose names are no
+// package's. The dpkg stub records the content of what it installs.
 struct Install
 {
     explicit Install(const QStringList &packages)
     {
         for (const QString &name : packages + QStringList{QStringLiteral("notes.deb.txt")})
-            put(name);
+            put(name, name.toLatin1());
         QDir(env.updateDir()).mkdir(QStringLiteral("folder.deb"));
+        env.setAction(QStringLiteral("dpkg"), QStringLiteral("cat \"$3\" >> '%1'\n").arg(env.path(QStringLiteral("installed"))));
         QObject::connect(&helper, &UpdateHelper::ProgressChanged, [this](double percent) { progress.append(percent); });
         QObject::connect(&helper, &UpdateHelper::ErrorOccurred, [this](int error) { errors.append(error); });
     }
 
-    void put(const QString &name) const { QFile(env.updateDir() + name).open(QIODevice::WriteOnly); }
+    // A new file under the name, as a new transfer makes it.
+    void put(const QString &name, const QByteArray &content) const
+    {
+        QFile::remove(env.updateDir() + name);
+        QFile file(env.updateDir() + name);
+        file.open(QIODevice::WriteOnly);
+        file.write(content);
+    }
+    void install(const QString &name, bool allowDowngrade) { helper.installLocalUpdate(env.updateDir() + name, allowDowngrade); }
+    QByteArray installed() const
+    {
+        QFile file(env.path(QStringLiteral("installed")));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
 
     TestEnv env;
     QList<double> progress; // outlives the helper, which may report as it ends
@@ -36,50 +51,57 @@ class UpdateHelperTest : public QObject
     Q_OBJECT
 
 private slots:
-    void packagesAreInstalledInNameOrder()
+    // Each call installs its own package and nothing else in the folder, with
+    // the downgrade option of its flag. A call while dpkg runs waits its
+    // turn, and installs what it was given even if the file is replaced
+    // before then.
+    void eachCallInstallsItsOwnPackage()
     {
-        Install install({"b.deb", "a.deb"});
-        install.helper.installLocalUpdate(install.env.updateDir(), false);
-        // A second call while the first installs is ignored.
-        install.helper.installLocalUpdate(install.env.updateDir(), false);
-        QTRY_COMPARE_WITH_TIMEOUT(install.progress, (QList<double>{0, 50, 100}), installWaitMs);
-        const QString options = "--refuse-downgrade --install " + install.env.updateDir();
-        QCOMPARE(install.env.calls(QStringLiteral("dpkg")), (QStringList{options + "a.deb", options + "b.deb"}));
+        Install install({"b.deb", "a.deb", "left-over.deb"});
+        install.install(QStringLiteral("b.deb"), false);
+        install.install(QStringLiteral("a.deb"), true);
+        install.put(QStringLiteral("a.deb"), "replaced after the call");
+        QTRY_COMPARE_WITH_TIMEOUT(install.progress, (QList<double>{0, 100, 0, 100}), installWaitMs);
+        QCOMPARE(install.installed(), QByteArray("b.deba.deb"));
+        const QStringList calls = install.env.calls(QStringLiteral("dpkg"));
+        QCOMPARE(calls.size(), 2);
+        QVERIFY2(calls[0].startsWith("--refuse-downgrade --install ") && calls[0].endsWith("b.deb"), qPrintable(calls[0]));
+        QVERIFY2(calls[1].startsWith("--force-downgrade --install ") && calls[1].endsWith("a.deb"), qPrintable(calls[1]));
         QVERIFY(install.errors.isEmpty());
+        QVERIFY(QDir(install.env.updateDir() + QStringLiteral(".pending")).isEmpty());
     }
 
     void failureEndsTheInstallation_data()
     {
-        QTest::addColumn<QStringList>("packages");
+        QTest::addColumn<QString>("package");
         QTest::addColumn<int>("dpkgExitCode");
         QTest::addColumn<bool>("dpkgOnPath");
         QTest::addColumn<int>("error");
-        QTest::newRow("no packages") << QStringList() << 0 << true << int(UpdateHelper::NoPackages);
-        QTest::newRow("dpkg fails") << QStringList{"a.deb", "b.deb"} << 1 << true << int(UpdateHelper::InstallFailed);
-        QTest::newRow("dpkg missing") << QStringList{"a.deb"} << 0 << false << int(UpdateHelper::InstallerNotStarted);
+        QTest::newRow("not a package") << "notes.deb.txt" << 0 << true << int(UpdateHelper::NoPackage);
+        QTest::newRow("a folder") << "folder.deb" << 0 << true << int(UpdateHelper::NoPackage);
+        QTest::newRow("dpkg fails") << "a.deb" << 1 << true << int(UpdateHelper::InstallFailed);
+        QTest::newRow("dpkg missing") << "a.deb" << 0 << false << int(UpdateHelper::InstallerNotStarted);
     }
 
     void failureEndsTheInstallation()
     {
-        QFETCH(QStringList, packages);
+        QFETCH(QString, package);
         QFETCH(int, dpkgExitCode);
         QFETCH(bool, dpkgOnPath);
         QFETCH(int, error);
-        Install install(packages);
+        Install install({"a.deb"});
         install.env.setExitCode(QStringLiteral("dpkg"), dpkgExitCode);
         const QByteArray path = qgetenv("PATH");
         qputenv("PATH", dpkgOnPath ? path : install.env.path(QStringLiteral("apt")).toLocal8Bit());
-        install.helper.installLocalUpdate(install.env.updateDir(), true);
+        install.install(package, true);
         qputenv("PATH", path);
         QTRY_COMPARE_WITH_TIMEOUT(install.errors, QList<int>{error}, installWaitMs);
-        QCOMPARE(install.progress, packages.isEmpty() ? QList<double>() : QList<double>{0});
-        // The packages after a failed one are not tried.
-        QVERIFY(install.env.calls(QStringLiteral("dpkg")).size() <= 1);
+        const bool dpkgStarted = error != UpdateHelper::NoPackage;
+        QCOMPARE(install.progress, dpkgStarted ? QList<double>{0} : QList<double>());
 
         // The next call starts afresh.
         install.env.setExitCode(QStringLiteral("dpkg"), 0);
-        install.put(QStringLiteral("c.deb"));
-        install.helper.installLocalUpdate(install.env.updateDir(), true);
+        install.install(QStringLiteral("a.deb"), true);
         QTRY_COMPARE_WITH_TIMEOUT(install.progress.constLast(), 100.0, installWaitMs);
         QCOMPARE(install.errors, QList<int>{error});
     }

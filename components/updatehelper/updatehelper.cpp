@@ -1,6 +1,10 @@
 #include "updatehelper.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <unistd.h>
 
 UpdateHelper::UpdateHelper(QObject *parent)
     : QObject(parent)
@@ -8,52 +12,75 @@ UpdateHelper::UpdateHelper(QObject *parent)
     m_dpkg.setProcessChannelMode(QProcess::ForwardedChannels);
     connect(&m_dpkg, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
             this, &UpdateHelper::onFinished);
-    connect(&m_dpkg, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            fail(InstallerNotStarted);
-    });
+    connect(&m_dpkg, &QProcess::errorOccurred, this, &UpdateHelper::onErrorOccurred);
 }
 
-void UpdateHelper::installLocalUpdate(const QString &directory, bool allowDowngrade)
+void UpdateHelper::installLocalUpdate(const QString &package, bool allowDowngrade)
 {
-    if (!m_pending.isEmpty() || m_dpkg.state() != QProcess::NotRunning)
-        return;
-    const QDir dir(directory);
-    for (const QString &name : dir.entryList({QStringLiteral("*.deb")}, QDir::Files, QDir::Name))
-        m_pending.append(dir.absoluteFilePath(name));
-    m_total = m_pending.size();
-    if (m_total == 0) {
-        emit ErrorOccurred(NoPackages);
+    if (!QFileInfo(package).isFile() || !package.endsWith(QLatin1String(".deb"))) {
+        emit ErrorOccurred(NoPackage);
         return;
     }
-    m_allowDowngrade = allowDowngrade;
-    emit ProgressChanged(0.0);
-    installNext();
+    const QString kept = setAside(package);
+    if (kept.isEmpty()) {
+        emit ErrorOccurred(PackageNotKept);
+        return;
+    }
+    m_waiting.append({kept, allowDowngrade});
+    if (m_waiting.size() == 1)
+        startNext();
 }
 
-void UpdateHelper::installNext()
+// Returns the path of the set-aside file, or an empty one.
+QString UpdateHelper::setAside(const QString &package)
 {
+    const QFileInfo file(package);
+    QDir pending(file.absolutePath() + QStringLiteral("/.pending"));
+    // With nothing waiting, whatever is there was left by a run that ended
+    // before it could clean up.
+    if (m_waiting.isEmpty())
+        pending.removeRecursively();
+    pending.mkpath(QStringLiteral("."));
+    const QString kept = pending.filePath(QString::number(++m_setAsideCount) + QLatin1Char('-') + file.fileName());
+    if (::link(qPrintable(package), qPrintable(kept)) == 0 || QFile::copy(package, kept))
+        return kept;
+    return QString();
+}
+
+void UpdateHelper::startNext()
+{
+    const Installation &next = m_waiting.first();
+    emit ProgressChanged(0.0);
     // dpkg downgrades by default; both ways are spelt out so that a local
     // dpkg configuration cannot turn the flag around.
-    const QString downgrade = m_allowDowngrade ? QStringLiteral("--force-downgrade")
-                                               : QStringLiteral("--refuse-downgrade");
-    m_dpkg.start(QStringLiteral("dpkg"), {downgrade, QStringLiteral("--install"), m_pending.first()});
+    const QString downgrade = next.allowDowngrade ? QStringLiteral("--force-downgrade")
+                                                  : QStringLiteral("--refuse-downgrade");
+    m_dpkg.start(QStringLiteral("dpkg"), {downgrade, QStringLiteral("--install"), next.package});
 }
 
 void UpdateHelper::onFinished(int exitCode, QProcess::ExitStatus status)
 {
-    if (status != QProcess::NormalExit || exitCode != 0) {
-        fail(InstallFailed);
-        return;
-    }
-    m_pending.removeFirst();
-    emit ProgressChanged(100.0 * (m_total - m_pending.size()) / m_total);
-    if (!m_pending.isEmpty())
-        installNext();
+    if (status == QProcess::NormalExit && exitCode == 0)
+        emit ProgressChanged(100.0);
+    else
+        emit ErrorOccurred(InstallFailed);
+    emit Finished();
+    endCurrent();
 }
 
-void UpdateHelper::fail(Error error)
+void UpdateHelper::onErrorOccurred(QProcess::ProcessError error)
 {
-    m_pending.clear();
-    emit ErrorOccurred(error);
+    if (error != QProcess::FailedToStart)
+        return; // a dpkg that ran reports through onFinished()
+    emit ErrorOccurred(InstallerNotStarted);
+    endCurrent();
+}
+
+// The next installation starts from the event loop, never from inside a
+// QProcess signal of the one that ended.
+void UpdateHelper::endCurrent()
+{
+    QFile::remove(m_waiting.takeFirst().package);
+    if (!m_waiting.isEmpty())
+        QTimer::singleShot(0, this, &UpdateHelper::startNext);
 }

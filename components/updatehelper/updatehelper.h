@@ -1,45 +1,63 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QProcess>
-#include <QStringList>
 
-// Installs the Debian packages found in an update directory, one after the
-// other in name order, with "dpkg --install" run asynchronously. Every *.deb
-// file there is installed, also one that an earlier transfer left behind.
+// Installs update packages with "dpkg --install", run asynchronously. Each
+// call names the one package file to install, the file that a transfer has
+// just received and verified; nothing else in its folder is touched, so a
+// file that failed its check, came cut short or was installed before is
+// never installed by a later call.
 //
-// ProgressChanged(double) reports the share of packages done, 0 to 100: 0 when
-// installation starts, then after each package. ErrorOccurred(int) reports a
-// failure and ends the installation:
-//   1  the directory holds no *.deb file
+// The call sets the file aside at once, as a hard link (or, where the file
+// system has none, a copy) in the folder ".pending" beside it, and dpkg
+// installs that: a later transfer that replaces the file under the same name
+// cannot change what was verified. The set-aside file is removed when its
+// installation ends.
+//
+// Installations run one at a time; a call while one runs waits its turn.
+// Each reports ProgressChanged(0) when dpkg starts and ProgressChanged(100)
+// when the package is installed, or ErrorOccurred(int):
+//   1  the file is gone or its name does not end in ".deb"
 //   2  dpkg could not be started
-//   3  dpkg failed on a package (the packages after it are not tried)
-// A call while an installation runs is ignored.
+//   3  dpkg failed on the package, or refused it as a downgrade
+//   4  the file could not be set aside (the file system is full or read-only)
+// Finished() follows every installation that ran dpkg, whatever its outcome,
+// since a failed dpkg run may still have changed what is installed.
 class UpdateHelper : public QObject
 {
     Q_OBJECT
 
 public:
-    enum Error { NoPackages = 1, InstallerNotStarted = 2, InstallFailed = 3 };
+    enum Error { NoPackage = 1, InstallerNotStarted = 2, InstallFailed = 3, PackageNotKept = 4 };
 
     explicit UpdateHelper(QObject *parent = nullptr);
 
-    // With `allowDowngrade` the packages may replace newer installed
-    // versions, as a host rolling a printer back needs; without it dpkg
+    // With `allowDowngrade` the package may replace a newer installed
+    // version, as a host rolling a printer back needs; without it dpkg
     // refuses such a package, which counts as a failure (3).
-    void installLocalUpdate(const QString &directory, bool allowDowngrade);
+    void installLocalUpdate(const QString &package, bool allowDowngrade);
 
 signals:
     void ProgressChanged(double percent);
     void ErrorOccurred(int error);
+    void Finished();
 
 private:
-    void installNext();
+    struct Installation
+    {
+        QString package; // the set-aside file
+        bool allowDowngrade;
+    };
+
+    QString setAside(const QString &package);
+    void startNext();
     void onFinished(int exitCode, QProcess::ExitStatus status);
-    void fail(Error error);
+    void onErrorOccurred(QProcess::ProcessError error);
+    void endCurrent();
 
     QProcess m_dpkg;
-    QStringList m_pending;
-    int m_total = 0;
-    bool m_allowDowngrade = false;
+    QList<Installation> m_waiting; // the first one is running
+    int m_setAsideCount = 0;
 };

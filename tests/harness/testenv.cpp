@@ -49,7 +49,7 @@ TestEnv::TestEnv()
 void TestEnv::writeStub(const QString &program) const
 {
     const QString stub = path(QStringLiteral("bin/") + program);
-    writeFile(stub, QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1.calls'\n"
+    writeFile(stub, QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1.calls'\n[ ! -f '%1.action' ] || . '%1.action'\n"
                                    "exit $(cat '%1.exit' 2>/dev/null || echo 0)\n").arg(path(program)).toLocal8Bit());
     QFile::setPermissions(stub, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
@@ -101,6 +101,11 @@ QStringList TestEnv::calls(const QString &program) const
 void TestEnv::setExitCode(const QString &program, int code) const
 {
     writeFile(path(program + QStringLiteral(".exit")), QByteArray::number(code));
+}
+
+void TestEnv::setAction(const QString &program, const QString &shell) const
+{
+    writeFile(path(program + QStringLiteral(".action")), shell.toLocal8Bit());
 }
 
 LogCapture::LogCapture()

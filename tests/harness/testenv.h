@@ -28,6 +28,8 @@ public:
     QStringList calls(const QString &program) const;
     // Makes the stub exit with `code` from now on.
     void setExitCode(const QString &program, int code) const;
+    // Makes the stub also run this shell text, with the call's arguments in "$@".
+    void setAction(const QString &program, const QString &shell) const;
 
 private:
     void writeStub(const QString &program) const;

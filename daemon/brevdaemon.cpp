@@ -18,7 +18,7 @@ Brevdaemon::Brevdaemon(const DaemonSettings &settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
 {
-    m_backend.init();
+    readPackageConfiguration();
 
     connectSupplyService();
     connectEngineService();

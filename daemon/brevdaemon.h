@@ -5,7 +5,6 @@
 #include <cvparse.h>
 #include <updatehelper.h>
 
-#include <QApt/Backend>
 #include <QDBusServiceWatcher>
 #include <QObject>
 #include <QStringList>
@@ -106,6 +105,7 @@ private:
     void answerQuery(int id);
 
     // protocol/softwareupdate.cpp
+    void readPackageConfiguration();
     void startUpdateProgram();
     void reportSoftwareVersion();
     void receiveTransfer(int start, int socket, const ReadPass &pass);
@@ -145,7 +145,6 @@ private:
     QDBusInterface *m_engineInterface = nullptr;
     QDBusInterface *m_supplyInterface = nullptr;
     QDBusInterface *m_utilityInterface = nullptr;
-    QApt::Backend m_backend;
     UpdateHelper m_updateHelper;
     QString m_supplyID;
     QStringList m_ribbonIDs;

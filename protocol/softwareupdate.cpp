@@ -8,9 +8,54 @@
 
 #include <unitlauncher.h>
 
-#include <QApt/Package>
 #include <QDebug>
 #include <QProcess>
+
+#include <apt-pkg/configuration.h>
+#include <apt-pkg/error.h>
+#include <apt-pkg/fileutl.h>
+#include <apt-pkg/init.h>
+#include <apt-pkg/pkgsystem.h>
+#include <apt-pkg/tagfile.h>
+
+namespace {
+
+// The version of the installed package `name`, as the dpkg status records it
+// at the time of asking; false when the package is not installed (a removed
+// package whose configuration files remain is not).
+bool installedVersion(const char *name, QString &version)
+{
+    FileFd status(_config->FindFile("Dir::State::status"), FileFd::ReadOnly);
+    pkgTagFile records(&status);
+    pkgTagSection record;
+    while (records.Step(record)) {
+        if (record.FindS("Package") != name)
+            continue;
+        // "Status: <want> <flag> <state>"
+        const std::string status = record.FindS("Status");
+        const std::string state = status.substr(status.find_last_of(' ') + 1);
+        if (state == "not-installed" || state == "config-files")
+            continue;
+        version = QString::fromStdString(record.FindS("Version"));
+        return true;
+    }
+    _error->Discard(); // a status file that cannot be read: no version
+    return false;
+}
+
+} // namespace
+
+// The version lookup needs only what is installed: the dpkg status, read
+// afresh at every "~U,SOFTVER", so that the answer follows an installation
+// at once. APT's package cache would also load every package list the
+// machine keeps (some 50 MB of memory for Debian's lists) and would have to
+// be rebuilt after each installation. The configuration, read once, says
+// where the status lies.
+void Brevdaemon::readPackageConfiguration()
+{
+    pkgInitConfig(*_config);
+    pkgInitSystem(*_config, _system);
+}
 
 void Brevdaemon::startUpdateProgram()
 {
@@ -25,12 +70,12 @@ void Brevdaemon::reportSoftwareVersion()
     QString engineVersion;
     if (!callForValue(m_engineInterface, Services::Engine::version, engineVersion))
         return;
-    const QApt::Package *package = m_backend.package(QStringLiteral("cvipc"));
-    if (!package) {
+    QString packageVersion;
+    if (!installedVersion("cvipc", packageVersion)) {
         qDebug() << "failed to obtain software version";
         return;
     }
-    queueMessage(HostLink::SoftwareVersion, package->version() + QLatin1Char(',') + engineVersion);
+    queueMessage(HostLink::SoftwareVersion, packageVersion + QLatin1Char(',') + engineVersion);
 }
 
 // Receives one update file: the header and the first bytes from the buffer,

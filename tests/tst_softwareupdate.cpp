@@ -144,11 +144,16 @@ private slots:
     }
 
     // The installer gets the one file that passed its check: not the one
-    // that failed before it, nor one left in the folder.
+    // that failed before it, nor one left in the folder. The version
+    // answered afterwards is the one just installed.
     void matchingDigestInstallsThatFileOnly()
     {
+        Simulator simulator;
+        QVERIFY(simulator.start());
         Link link;
         QFile(link.env.updateDir() + "left-over.deb").open(QIODevice::WriteOnly);
+        link.env.setAction(QStringLiteral("dpkg"), QStringLiteral("sed -i 's/^Version: 1.0$/Version: 2.0/' '%1'\n")
+                                                       .arg(link.env.path(QStringLiteral("apt/status"))));
         QVERIFY(link.gadget.send(transfer("evil.deb", "bad", md5Hex("good"))));
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(errorLine(15)), 1, lineWaitMs);
         QVERIFY(link.gadget.send(transfer("cvipc_2.0.deb", "a package")));
@@ -158,6 +163,8 @@ private slots:
         QCOMPARE(calls.size(), 1);
         QVERIFY2(calls[0].startsWith("--force-downgrade --install " + link.env.updateDir())
                      && calls[0].endsWith("cvipc_2.0.deb"), qPrintable(calls[0]));
+        QVERIFY(link.gadget.send("~U,SOFTVER\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines("~U,SOFTVER,2.0,2.3\r\n"), 1, lineWaitMs);
     }
 
     void installerSignalsAreRelayed()
@@ -233,25 +240,29 @@ private slots:
     }
 
     // The engine is asked first; only its answer leads to the package lookup.
+    // A removed package whose configuration files remain is not installed.
     void softwareVersion_data()
     {
         QTest::addColumn<QString>("engine");
-        QTest::addColumn<bool>("packageListed");
+        QTest::addColumn<QByteArray>("status"); // the package database
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("logged");
-        QTest::newRow("both versions") << QString() << true << QByteArray("~U,SOFTVER,1.0,2.3\r\n") << QString();
+        const QByteArray installed = "Package: cvipc\nStatus: install ok installed\nVersion: 1.0\n\n";
+        const QString noPackage = QStringLiteral("failed to obtain software version");
+        QTest::newRow("both versions") << QString() << installed << QByteArray("~U,SOFTVER,1.0,2.3\r\n") << QString();
         QTest::newRow("empty engine version")
-            << QStringLiteral("reply r6 r6Version \"\"") << true << QByteArray("~U,SOFTVER,1.0,\r\n") << QString();
-        QTest::newRow("engine fails") << QStringLiteral("fail r6 r6Version") << false << QByteArray()
+            << QStringLiteral("reply r6 r6Version \"\"") << installed << QByteArray("~U,SOFTVER,1.0,\r\n") << QString();
+        QTest::newRow("engine fails") << QStringLiteral("fail r6 r6Version") << QByteArray() << QByteArray()
                                       << QStringLiteral("reply invalid");
-        QTest::newRow("package missing") << QString() << false << QByteArray()
-                                         << QStringLiteral("failed to obtain software version");
+        QTest::newRow("package missing") << QString() << QByteArray() << QByteArray() << noPackage;
+        QTest::newRow("package removed") << QString() << QByteArray(installed).replace("install ok installed", "deinstall ok config-files")
+                                         << QByteArray() << noPackage;
     }
 
     void softwareVersion()
     {
         QFETCH(QString, engine);
-        QFETCH(bool, packageListed);
+        QFETCH(QByteArray, status);
         QFETCH(QByteArray, line);
         QFETCH(QString, logged);
         Simulator simulator;
@@ -259,8 +270,9 @@ private slots:
         if (!engine.isEmpty())
             QVERIFY(simulator.command(engine));
         TestEnv env;
-        if (!packageListed)
-            QVERIFY(QFile::resize(env.path(QStringLiteral("apt/status")), 0));
+        QFile database(env.path(QStringLiteral("apt/status")));
+        QVERIFY(database.open(QIODevice::WriteOnly | QIODevice::Truncate) && database.write(status) == status.size());
+        database.close();
         FakeGadget gadget;
         Brevdaemon daemon(env.settings(gadget.devicePath()));
         LogCapture log;

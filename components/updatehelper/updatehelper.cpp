@@ -64,7 +64,6 @@ void UpdateHelper::onFinished(int exitCode, QProcess::ExitStatus status)
         emit ProgressChanged(100.0);
     else
         emit ErrorOccurred(InstallFailed);
-    emit Finished();
     endCurrent();
 }
 

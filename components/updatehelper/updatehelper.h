@@ -23,8 +23,6 @@
 //   2  dpkg could not be started
 //   3  dpkg failed on the package, or refused it as a downgrade
 //   4  the file could not be set aside (the file system is full or read-only)
-// Finished() follows every installation that ran dpkg, whatever its outcome,
-// since a failed dpkg run may still have changed what is installed.
 class UpdateHelper : public QObject
 {
     Q_OBJECT
@@ -42,7 +40,6 @@ public:
 signals:
     void ProgressChanged(double percent);
     void ErrorOccurred(int error);
-    void Finished();
 
 private:
     struct Installation

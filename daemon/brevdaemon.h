@@ -90,6 +90,8 @@ private:
 
     // protocol/inbounddispatch.cpp
     void dispatch(const ParseMatch &match, const QVector<ParseMatch> &matches, ReadPass &pass);
+    bool lineStillArriving(const ParseMatch &match, int total) const;
+    void refuseUnfinishedLine();
     void keepTail(const QVector<ParseMatch> &matches, const ReadPass &pass);
     void appendToJob(const char *bytes, int count);
     void carryOver(int from, int total);
@@ -139,6 +141,7 @@ private:
     char m_bufferData[1024];
     int m_lastReadCount = 0;
     int m_bufferUsed = 0;
+    int m_unfinishedLine = 0; // id of the command whose line waits in the buffer, or 0
     int m_jobEndsExpected = 0;
     int m_jobZValue = 1;
     int m_jobEndsSeen = 0;

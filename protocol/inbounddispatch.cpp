@@ -38,6 +38,7 @@ void Brevdaemon::readyRead(int socket)
         if (count < 0)
             m_lastReadCount = 0;
         pauseReading(count < 0 ? errno : 0);
+        refuseUnfinishedLine();
         return;
     }
     readSucceeded();
@@ -54,10 +55,18 @@ void Brevdaemon::readyRead(int socket)
     }
     m_bufferData[pass.total] = 0;
 
-    const QVector<ParseMatch> matches =
-        m_parser.parse(QByteArray::fromRawData(m_bufferData, pass.total));
-    for (const ParseMatch &match : matches) {
-        dispatch(match, matches, pass);
+    QVector<ParseMatch> matches = m_parser.parse(QByteArray::fromRawData(m_bufferData, pass.total));
+    m_unfinishedLine = 0;
+    for (int i = 0; i < matches.size(); ++i) {
+        if (lineStillArriving(matches[i], pass.total)) {
+            // Carried over like a command whose bytes have not all come.
+            m_unfinishedLine = matches[i].id;
+            const int start = matches[i].start;
+            matches.resize(i);
+            matches.append({ParseMatch::Partial, start, pass.total - 1, pass.total - start});
+            break;
+        }
+        dispatch(matches[i], matches, pass);
         if (pass.jobSubmitted)
             break;
     }
@@ -106,6 +115,48 @@ void Brevdaemon::dispatch(const ParseMatch &match, const QVector<ParseMatch> &ma
         answerQuery(match.id);
         break;
     }
+}
+
+// "^XFER", "^SETETHCONF" and "^SETCVSHIP" take their arguments from the rest
+// of their line. A line that a read cut short waits for the next read, as
+// long as the buffer has room for more of it; one that fills the buffer
+// without ending is handed to its command, which refuses it.
+bool Brevdaemon::lineStillArriving(const ParseMatch &match, int total) const
+{
+    const char *rest = m_bufferData + match.end + 1;
+    const size_t restSize = size_t(total - match.end - 1);
+    switch (match.id) {
+    case HostLink::Transfer:
+        // The header ends at its line feed; the file's bytes follow.
+        if (std::memchr(rest, '\n', restSize))
+            return false;
+        break;
+    case HostLink::SetEthernetConfig:
+    case HostLink::SetShip:
+        // The last field ends at a carriage return; a line feed alone ends a
+        // line that lacks it.
+        if (std::memchr(rest, '\r', restSize) || std::memchr(rest, '\n', restSize))
+            return false;
+        break;
+    default:
+        return false;
+    }
+    return total - match.start < readLimit;
+}
+
+// When the link fails while a line waits for its end, the host that sent it
+// is gone: its command refuses it, as one that could not end, and the bytes
+// are dropped.
+void Brevdaemon::refuseUnfinishedLine()
+{
+    if (!m_unfinishedLine)
+        return;
+    ReadPass pass;
+    pass.total = m_bufferUsed;
+    const ParseMatch line{m_unfinishedLine, 0, 0, 0};
+    dispatch(line, {line}, pass);
+    m_unfinishedLine = 0;
+    m_bufferUsed = 0;
 }
 
 // Appends the print data that no job marker took along, and carries an

@@ -113,8 +113,11 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
 
     if (incoming.discarded)
         return;
-    if (end == TransferEnd::HostSilent) {
-        qDebug() << "update transfer incomplete:" << incoming.received << "of" << header.size << "bytes";
+    // A file cut short is never checked nor installed, even if the digest
+    // sent happens to cover the bytes that came.
+    if (end != TransferEnd::Complete) {
+        qDebug() << "update transfer incomplete:" << incoming.received << "of" << header.size << "bytes,"
+                 << (end == TransferEnd::HostSilent ? "the host went silent" : "the link failed");
         queueMessage(HostLink::UpdateError, QString::number(HostLink::TransferIncomplete));
         return;
     }

@@ -75,15 +75,16 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(printer.gadget.countLines("~U,ETHCONF,0,x,y,z,m\r\n"), 1, waitMs);
     }
 
-    // A command whose fields have not all arrived, or whose line has not
-    // ended yet, must not reach the network or the ship setting half-read.
+    // A command whose fields have not all arrived, or whose line does not
+    // end within a full buffer, must not reach the network or the ship
+    // setting half-read.
     void commandsWithoutTheirFieldsAreRefused_data()
     {
         QTest::addColumn<QByteArray>("command");
         QTest::newRow("three fields") << QByteArray("^SETETHCONF,1,a,b\r\n");
-        QTest::newRow("network line not ended") << QByteArray("^SETETHCONF,1,a,b,c");
+        QTest::newRow("network line never ends") << "^SETETHCONF,1,a,b," + QByteArray(1100, 'c');
         QTest::newRow("no ship field") << QByteArray("^SETCVSHIP\r\n");
-        QTest::newRow("ship line not ended") << QByteArray("^SETCVSHIP,1");
+        QTest::newRow("ship line never ends") << "^SETCVSHIP," + QByteArray(1100, '1');
     }
 
     void commandsWithoutTheirFieldsAreRefused()
@@ -98,6 +99,27 @@ private slots:
         // The rest of a command cut short arrives as print data.
         QVERIFY(printer.gadget.send("2\r\n^SETCVSHIP,5\r\n"));
         QTRY_COMPARE_WITH_TIMEOUT(printer.utilityCalls(), QStringList{"cvutility setShip 5"}, waitMs);
+    }
+
+    // A line that a read cut short is completed by the next read; one whose
+    // host hangs up first is refused.
+    void linesCompletedByTheNextRead()
+    {
+        Printer printer;
+        QVERIFY(printer.servicesStarted);
+        LogCapture log;
+        QVERIFY(printer.gadget.send("d^SETCVSHIP,3"));
+        QTRY_COMPARE_WITH_TIMEOUT(printer.env.jobFile(), QByteArray("d"), waitMs);
+        QVERIFY(printer.gadget.send("\r\n^SETETHCONF,1,a,"));
+        QTRY_COMPARE_WITH_TIMEOUT(printer.utilityCalls(), QStringList{"cvutility setShip 3"}, waitMs);
+        QVERIFY(printer.gadget.send("b,c\r\ne^SETCVSHIP,7"));
+        QTRY_VERIFY_WITH_TIMEOUT(printer.env.jobFile().endsWith("e"), waitMs); // the read was taken
+        QCOMPARE(printer.utilityCalls(), QStringList({"cvutility setShip 3", "cvutility setEthernetConfig 1 a b c"}));
+        QVERIFY(!printer.gadget.received().contains("~U,ERROR,"));
+
+        printer.gadget.hangUp();
+        QTRY_COMPARE_WITH_TIMEOUT(log.count(QStringLiteral("ship setting refused")), 1, waitMs);
+        QCOMPARE(printer.utilityCalls().size(), 2);
     }
 
 private:

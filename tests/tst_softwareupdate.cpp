@@ -167,6 +167,24 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines("~U,SOFTVER,2.0,2.3\r\n"), 1, lineWaitMs);
     }
 
+    // A header cut by the end of a read waits for the rest of its line: the
+    // file arrives whole, and the commands inside it are not run.
+    void headerAcrossReads()
+    {
+        Link link;
+        const QByteArray data(1010, 'd');
+        const QByteArray content = largeContent(8 * 1024);
+        const QByteArray bytes = transfer("u.bin", content) + startUpdater;
+        QVERIFY(link.gadget.send(data + bytes.left(13)));
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), data, lineWaitMs);
+        link.gadget.sendFromThread(bytes.mid(13));
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(installerFoundNothing), 1, lineWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.calls(QStringLiteral("Fenwick")).size(), 1, lineWaitMs);
+        link.gadget.waitSent();
+        QVERIFY(link.updateFile(QStringLiteral("u.bin")) == content);
+        QCOMPARE(link.env.calls(QStringLiteral("Fenwick")).size(), 1);
+    }
+
     void installerSignalsAreRelayed()
     {
         Link link;
@@ -237,6 +255,26 @@ private slots:
         QCOMPARE(link.updateFile(QStringLiteral("slow.bin")), content);
         QCOMPARE(link.gadget.countLines(installerFoundNothing), 0);
         verifyStillServing(link);
+    }
+
+    // A host that hangs up mid-file ends the transfer at once, with one log
+    // line, even when the digest sent covers the bytes that came: a file cut
+    // short is never checked nor installed.
+    void hangUpEndsTheTransfer()
+    {
+        TestEnv env;
+        FakeGadget gadget;
+        DaemonSettings settings = env.settings(gadget.devicePath());
+        settings.transferSilenceMs = 60000; // only the hang-up can end it
+        Brevdaemon daemon(settings);
+        LogCapture log;
+        const QByteArray part(2000, 'p');
+        QVERIFY(gadget.send("^XFER,cut.deb,4000," + md5Hex(part) + "\r\n" + part));
+        gadget.hangUpFromThread();
+        QTRY_COMPARE_WITH_TIMEOUT(log.count("update transfer incomplete: 2000 of 4000 bytes, the link failed"), 1,
+                                  lineWaitMs);
+        QCOMPARE(log.count("Failed to write") + log.count("md5 check failed"), 0);
+        QVERIFY(env.calls(QStringLiteral("dpkg")).isEmpty());
     }
 
     // The engine is asked first; only its answer leads to the package lookup.

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -89,6 +90,24 @@ void FakeGadget::hangUp()
     ::close(m_slaveKeeper);
     ::close(m_master);
     m_slaveKeeper = m_master = -1;
+}
+
+void FakeGadget::hangUpFromThread()
+{
+    waitSent();
+    // The terminal passes written bytes on to the daemon's side a moment
+    // later; until this returns, the daemon (in this thread) reads none.
+    const auto unread = [this] {
+        int count = 0;
+        return ::ioctl(m_slaveKeeper, FIONREAD, &count) == 0 ? count : 0;
+    };
+    for (int waitedMs = 0; waitedMs < 10000 && unread() == 0; ++waitedMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    m_sender = std::thread([this, unread] {
+        for (int waitedMs = 0; waitedMs < 30000 && !m_stopSending && unread() > 0; waitedMs += 10)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::ioctl(m_slaveKeeper, TIOCVHANGUP);
+    });
 }
 
 void FakeGadget::waitSent()

@@ -36,6 +36,10 @@ public:
     void setReading(bool reading);
     // The host end goes away for good, as a pulled cable looks on a terminal.
     void hangUp();
+    // From a thread of its own, once the daemon has read all that was sent,
+    // hangs up the daemon's end of the line (needs root), for a daemon that
+    // blocks this thread while it reads. Call it right after send().
+    void hangUpFromThread();
 
     QByteArray received() const { return m_received; }
     void clearReceived() { m_received.clear(); }

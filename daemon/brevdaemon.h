@@ -7,6 +7,7 @@
 
 #include <QDBusServiceWatcher>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
 
@@ -148,6 +149,7 @@ private:
     QDBusInterface *m_engineInterface = nullptr;
     QDBusInterface *m_supplyInterface = nullptr;
     QDBusInterface *m_utilityInterface = nullptr;
+    QSet<const QDBusInterface *> m_silentServices; // see services/servicecall.h
     UpdateHelper m_updateHelper;
     QString m_supplyID;
     QStringList m_ribbonIDs;

@@ -23,4 +23,8 @@ struct DaemonSettings
     int portRetryMaxMs = 500;
     // An update transfer whose sender stays silent this long is given up.
     int transferSilenceMs = 10000;
+    // A sibling service that has not answered a call in this time is taken
+    // as not answering (a local service answers in milliseconds; the bus
+    // library's own limit is 25 s).
+    int serviceCallTimeoutMs = 2000;
 };

@@ -29,19 +29,19 @@ void Brevdaemon::answerQuery(int id)
         ribbon2UIDChanged(m_ribbon2UID);
         break;
     case HostLink::SupplyLevel:
-        if (callForValue(m_supplyInterface, Services::Supply::supplyPercent, level))
+        if (callForValue(m_supplyInterface, Services::Supply::supplyPercent, level, m_silentServices))
             supplyMileageChanged(level);
         break;
     case HostLink::Ribbon1Level:
-        if (callForValue(m_supplyInterface, Services::Supply::ribbon1Percent, level))
+        if (callForValue(m_supplyInterface, Services::Supply::ribbon1Percent, level, m_silentServices))
             ribbon1MileageChanged(level);
         break;
     case HostLink::Ribbon2Level:
-        if (callForValue(m_supplyInterface, Services::Supply::ribbon2Percent, level))
+        if (callForValue(m_supplyInterface, Services::Supply::ribbon2Percent, level, m_silentServices))
             ribbon2MileageChanged(level);
         break;
     case HostLink::PrinterStatus:
-        if (callForValue(m_engineInterface, Services::Engine::getError, status))
+        if (callForValue(m_engineInterface, Services::Engine::getError, status, m_silentServices))
             printerStatusChanged(status);
         break;
     default:

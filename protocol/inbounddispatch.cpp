@@ -42,6 +42,7 @@ void Brevdaemon::readyRead(int socket)
         return;
     }
     readSucceeded();
+    m_silentServices.clear();
     m_lastReadCount = int(count);
 
     ReadPass pass;

@@ -8,6 +8,9 @@
 #include <QDBusInterface>
 #include <QDebug>
 
+// The calls to the utility service need no answer: they are sent without
+// waiting for one, so that a hung service never holds up the link.
+
 // "^SETETHCONF,<int>,<text>,<text>,<text>\r\n" goes to the utility service.
 // Without all four fields and the carriage return that ends the last, the
 // command is refused: a half-received setting must not reach the network.
@@ -20,7 +23,7 @@ void Brevdaemon::applyEthernetConfig(int start, const ReadPass &pass)
         queueMessage(HostLink::UpdateError, QString::number(HostLink::ConfigCommandRefused));
         return;
     }
-    m_utilityInterface->call(QLatin1String(Services::Utility::setEthernetConfig),
+    m_utilityInterface->call(QDBus::NoBlock, QLatin1String(Services::Utility::setEthernetConfig),
                              CommandFields::integer(fields[1]), CommandFields::text(fields[2]),
                              CommandFields::text(fields[3]), CommandFields::text(fields[4]));
 }
@@ -28,7 +31,7 @@ void Brevdaemon::applyEthernetConfig(int start, const ReadPass &pass)
 // The answer comes later, with the service's next configuration signal.
 void Brevdaemon::requestEthernetConfig()
 {
-    m_utilityInterface->call(QLatin1String(Services::Utility::updateEthernetConfig));
+    m_utilityInterface->call(QDBus::NoBlock, QLatin1String(Services::Utility::updateEthernetConfig));
 }
 
 // "^SETCVSHIP,<int>\r\n"; refused while its line has not ended, so that a
@@ -42,7 +45,8 @@ void Brevdaemon::applyShip(int start, const ReadPass &pass)
         queueMessage(HostLink::UpdateError, QString::number(HostLink::ConfigCommandRefused));
         return;
     }
-    m_utilityInterface->call(QLatin1String(Services::Utility::setShip), CommandFields::integer(fields[1]));
+    m_utilityInterface->call(QDBus::NoBlock, QLatin1String(Services::Utility::setShip),
+                             CommandFields::integer(fields[1]));
 }
 
 void Brevdaemon::ethernetConfigChanged(QByteArray data)

@@ -68,7 +68,7 @@ void Brevdaemon::startUpdateProgram()
 void Brevdaemon::reportSoftwareVersion()
 {
     QString engineVersion;
-    if (!callForValue(m_engineInterface, Services::Engine::version, engineVersion))
+    if (!callForValue(m_engineInterface, Services::Engine::version, engineVersion, m_silentServices))
         return;
     QString packageVersion;
     if (!installedVersion("cvipc", packageVersion)) {

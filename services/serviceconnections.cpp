@@ -19,11 +19,12 @@ struct Subscription
 // Builds a fresh interface to a service and stores it before testing it, so
 // that calls always go through the latest one. Returns whether it is valid.
 bool createInterface(QDBusInterface *&member, const char *name, const char *interface,
-                     const char *logName)
+                     const char *logName, int callTimeoutMs)
 {
     delete member;
     member = new QDBusInterface(QLatin1String(name), QLatin1String(Services::path),
                                 QLatin1String(interface), QDBusConnection::systemBus());
+    member->setTimeout(callTimeoutMs);
     if (member->isValid())
         return true;
     qDebug() << (QByteArray("Failed to create the interface to ") + logName).constData();
@@ -53,7 +54,7 @@ void subscribe(QObject *receiver, const char *name, const char *interface,
 void Brevdaemon::connectEngineService()
 {
     using namespace Services::Engine;
-    if (!createInterface(m_engineInterface, name, interface, logName))
+    if (!createInterface(m_engineInterface, name, interface, logName, m_settings.serviceCallTimeoutMs))
         return;
     subscribe(this, name, interface, {
         {error, SLOT(printerStatusChanged(int)), ":failed to subscribe to error signal", false},
@@ -65,13 +66,14 @@ void Brevdaemon::connectEngineService()
         {printQueueComplete, SLOT(onPrintDone()), "failed to connect signal: queuecomplete", true},
         {printQueueFull, SLOT(onQueueFull()), "failed to connect signal: queuefull", true},
     });
-    m_engineInterface->call(QLatin1String(refreshAll));
+    // Its answer is the signals it emits; a hung engine must not hold up the daemon.
+    m_engineInterface->call(QDBus::NoBlock, QLatin1String(refreshAll));
 }
 
 void Brevdaemon::connectSupplyService()
 {
     using namespace Services::Supply;
-    if (!createInterface(m_supplyInterface, name, interface, logName))
+    if (!createInterface(m_supplyInterface, name, interface, logName, m_settings.serviceCallTimeoutMs))
         return;
     subscribe(this, name, interface, {
         {supplyPercentChanged, SLOT(supplyMileageChanged(double)), ":failed to subscribe to supplypercentchanged signal", false},
@@ -83,7 +85,8 @@ void Brevdaemon::connectSupplyService()
 void Brevdaemon::connectUtilityService()
 {
     namespace Utility = Services::Utility;
-    if (!createInterface(m_utilityInterface, Utility::name, Utility::interface, Utility::logName))
+    if (!createInterface(m_utilityInterface, Utility::name, Utility::interface, Utility::logName,
+                         m_settings.serviceCallTimeoutMs))
         return;
     subscribe(this, Utility::name, Utility::interface, {
         {Utility::ethernetConfigChanged, SLOT(ethernetConfigChanged(QByteArray)), ":failed to subscribe to ethernet signal", false},

@@ -113,6 +113,31 @@ private slots:
         QCOMPARE(log.count("reply invalid"), 1);
     }
 
+    // A service that stops answering holds a read up for one call time-out:
+    // its other queries in the read are not asked, and get no answer, while
+    // the status query in the same read is answered and a keep-alive still
+    // goes out.
+    void hungServiceHoldsAReadUpOnce()
+    {
+        Simulator simulator;
+        QVERIFY(simulator.start());
+        QVERIFY(simulator.command("hang supplyd supplySupplyPercent"));
+        QVERIFY(simulator.command("hang supplyd supplyRibbon1Percent"));
+        TestEnv env;
+        FakeGadget gadget;
+        DaemonSettings settings = env.settings(gadget.devicePath());
+        settings.serviceCallTimeoutMs = 900;
+        Brevdaemon daemon(settings);
+
+        QElapsedTimer sinceSent;
+        sinceSent.start();
+        QVERIFY(gadget.send(QByteArray("~S,SRFIDREQ\r\n~S,R1RFIDREQ\r\n").repeated(4) + "~S,STATUSREQ\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(gadget.countLines("~S,STATUSRES,0\r\n"), 1, waitMs);
+        QVERIFY2(sinceSent.elapsed() < 4 * settings.serviceCallTimeoutMs, qPrintable(QString::number(sinceSent.elapsed())));
+        QTRY_VERIFY_WITH_TIMEOUT(gadget.countLines("PING\r\n") >= 1, waitMs);
+        QVERIFY(!gadget.received().contains("RFIDRES"));
+    }
+
 private:
     PrivateBus m_bus;
 };

@@ -27,6 +27,7 @@ public:
     // Sends one command and waits for its answer; true on "ok". Commands:
     //   reply <service> <method> <value>   method's reply from now on
     //   fail <service> <method>            method answers with an error
+    //   hang <service> <method>            method never answers
     //   emit <service> <signal> [args...]  emits a signal; args by signal:
     //       R6_Error <int>; R6_R6SupplyID|R6_R6SupplyUID|R6_R6Ribbon1UID|
     //       R6_R6Ribbon2UID <text>; R6_R6RibbonIDs <id>[,<id>...] (none: empty

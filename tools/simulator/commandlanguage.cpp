@@ -19,6 +19,7 @@ Commands (services: r6, supplyd, cvutility; each answered "ok" or "error <text>"
                                        the method answers a value of any basic type
                                        (i u x y b d s as ay), or nothing with the type "none"
   fail <service> <method> [<message>]  the method answers a D-Bus error from now on
+  hang <service> <method>              the method never answers from now on (until reply or fail)
   emit <service> <signal> [<args>]     emits a signal:
       R6_Error <int>
       R6_R6SupplyID | R6_R6SupplyUID | R6_R6Ribbon1UID | R6_R6Ribbon2UID <text>
@@ -87,6 +88,8 @@ QString CommandLanguage::run(const QString &line)
         return replyAs(words);
     if (command == QLatin1String("fail"))
         return fail(words);
+    if (command == QLatin1String("hang"))
+        return hang(words);
     if (command == QLatin1String("emit"))
         return emitSignal(words);
     if (command == QLatin1String("start") || command == QLatin1String("stop"))
@@ -143,6 +146,15 @@ QString CommandLanguage::fail(const QStringList &words)
     const QString error = findMethod(words, 3, 4, "fail <service> <method> [<message>]", service);
     if (error.isEmpty())
         service->setFailure(words[2], words.size() > 3 ? words[3] : QStringLiteral("simulated failure"));
+    return error;
+}
+
+QString CommandLanguage::hang(const QStringList &words)
+{
+    SimulatedService *service = nullptr;
+    const QString error = findMethod(words, 3, 3, "hang <service> <method>", service);
+    if (error.isEmpty())
+        service->setHanging(words[2]);
     return error;
 }
 

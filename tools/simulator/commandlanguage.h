@@ -27,6 +27,7 @@ private:
     QString reply(const QStringList &words);
     QString replyAs(const QStringList &words);
     QString fail(const QStringList &words);
+    QString hang(const QStringList &words);
     QString emitSignal(const QStringList &words);
     QString startOrStop(const QStringList &words);
     QString refresh(const QStringList &words);

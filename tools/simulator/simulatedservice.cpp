@@ -74,6 +74,12 @@ void SimulatedService::setReply(const QString &method, const QVariant &value)
 void SimulatedService::setFailure(const QString &method, const QString &message)
 {
     m_replies[method].failure = message;
+    m_replies[method].hanging = false;
+}
+
+void SimulatedService::setHanging(const QString &method)
+{
+    m_replies[method].hanging = true;
 }
 
 QString SimulatedService::emitSignal(const QString &name, const QVariantList &arguments)
@@ -119,6 +125,8 @@ bool SimulatedService::handleMessage(const QDBusMessage &message, const QDBusCon
 
     emit called(method->name, message.arguments());
     const Reply reply = m_replies.value(method->name);
+    if (reply.hanging)
+        return true; // the caller waits for its own time-out
     // What the call sets off goes out before its reply, as from a service that
     // does its work inside the call: a caller that subscribes only after the
     // reply misses it.

@@ -27,9 +27,12 @@ public:
 
     // `value` must already have the D-Bus type that the method answers with
     // (an invalid value: a reply without arguments). It is answered while
-    // the method has no failure set; an empty message clears the failure.
+    // the method has no failure set and does not hang; an empty message
+    // clears the failure, and any failure setting ends the hanging.
     void setReply(const QString &method, const QVariant &value);
     void setFailure(const QString &method, const QString &message);
+    // The method takes its calls and never answers them, as a hung service.
+    void setHanging(const QString &method);
 
     // Sends the signal and returns once the bus has passed it on.
     QString emitSignal(const QString &name, const QVariantList &arguments);
@@ -52,6 +55,7 @@ private:
     {
         QVariant value;
         QString failure; // not empty: the method answers this error
+        bool hanging = false;
     };
 
     QDBusMessage answer(const QDBusMessage &call, const Reply &reply) const;

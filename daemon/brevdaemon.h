@@ -103,6 +103,7 @@ private:
     void onJobEndsMarker(const ParseMatch &marker, ReadPass &pass);
     void onJobEndMarker(const ParseMatch &marker, const QVector<ParseMatch> &matches, ReadPass &pass);
     void submitJob();
+    void restartPort();
 
     // protocol/hostqueries.cpp
     void answerQuery(int id);

@@ -3,11 +3,16 @@
 #include "protocol/hostlink.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QProcess>
 
 #include <unistd.h>
 
 namespace {
+
+// "lp" only hands the job to the print spooler; one that takes longer than
+// this is taken as hung.
+constexpr int printProgramWaitMs = 60000;
 
 // The argument of "^K" and "^Z" is the byte after the marker; anything but a
 // decimal digit, the zero byte after the buffered data included, counts as 0.
@@ -67,16 +72,44 @@ void Brevdaemon::onJobEndMarker(const ParseMatch &marker, const QVector<ParseMat
     pass.jobSubmitted = true;
 }
 
-// Hands the job file to the print system and waits for it; the outcome comes
-// back only through the print engine's queue signals.
+// Hands the job file to the print system as raw printer data, not to be
+// converted by any filter, and waits for "lp" to take it; the outcome of the
+// printing comes back only through the print engine's queue signals. A job
+// that "lp" did not take never gets one: it is logged, the job file is kept
+// beside the next one for inspection, and the port restarts as after a
+// printed job, so that the host can go on.
 void Brevdaemon::submitJob()
 {
-    QProcess::execute(m_settings.printProgram, {m_settings.jobFilePath});
+    QProcess lp;
+    lp.setProcessChannelMode(QProcess::MergedChannels);
+    lp.start(m_settings.printProgram, {QStringLiteral("-o"), QStringLiteral("raw"), m_settings.jobFilePath});
+    const bool finished = lp.waitForFinished(printProgramWaitMs);
+    if (finished && lp.exitStatus() == QProcess::NormalExit && lp.exitCode() == 0)
+        return;
+    if (lp.state() != QProcess::NotRunning) {
+        lp.kill();
+        lp.waitForFinished();
+    }
+    const QString failedJob = m_settings.jobFilePath + QStringLiteral(".failed");
+    QFile::remove(failedJob);
+    QFile::rename(m_settings.jobFilePath, failedJob);
+    qDebug().noquote() << "print job not taken:" << m_settings.printProgram
+                       << (lp.error() == QProcess::UnknownError ? QStringLiteral("exit status %1").arg(lp.exitCode())
+                                                                : lp.errorString())
+                       << QString::fromLocal8Bit(lp.readAll()).trimmed() << "- job kept as" << failedJob;
+    restartPort();
 }
 
 void Brevdaemon::onPrintDone()
 {
     qDebug() << "Enable read of next job";
+    restartPort();
+}
+
+// Closes the port now and opens it again, with a new job file, after the
+// restart interval.
+void Brevdaemon::restartPort()
+{
     uninitialize();
     m_reinitTimer.start();
 }

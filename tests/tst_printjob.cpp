@@ -79,7 +79,7 @@ private slots:
         QVERIFY(link.gadget.send(read));
         // A submission runs "lp" in the call that writes the job's last bytes.
         QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), jobFile, 10000);
-        QCOMPARE(link.lpCalls(), submitted ? QStringList{link.env.jobFilePath()} : QStringList());
+        QCOMPARE(link.lpCalls(), submitted ? QStringList{"-o raw " + link.env.jobFilePath()} : QStringList());
     }
 
     // "^Z" that ends a read has no argument yet: it counts as 0, so the
@@ -162,7 +162,7 @@ private slots:
         since.start();
         QMetaObject::invokeMethod(&link.daemon, "onQueueFull");
         QMetaObject::invokeMethod(&link.daemon, "onQueueFull");
-        const QString jobFile = link.env.jobFilePath();
+        const QString jobFile = "-o raw " + link.env.jobFilePath();
         QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls(), QStringList({jobFile, jobFile, jobFile}), 20000);
         QVERIFY2(since.elapsed() >= link.settings.printRetryIntervalMs * 9 / 10, qPrintable(QString::number(since.elapsed())));
         QCOMPARE(link.log.count(QStringLiteral("Print failed, retry")), 2);
@@ -184,6 +184,38 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(link.unread(), statusQuery.size(), 10000);
         QTest::qWait(500);
         QCOMPARE(link.log.count(failedQuery), 1);
+    }
+
+    // An "lp" that fails, or that is missing, is logged with its status and
+    // error text; the job file is kept for inspection, and the port restarts
+    // so that the host's next query is read.
+    void failedSubmission_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("exits with 1") << "lp" << "lp exit status 1 lp: Error - no default destination";
+        QTest::newRow("missing") << "no-such-lp" << "no-such-lp";
+    }
+
+    void failedSubmission()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, logged);
+        TestEnv env;
+        FakeGadget gadget;
+        LogCapture log;
+        env.setExitCode(QStringLiteral("lp"), 1);
+        env.setAction(QStringLiteral("lp"), QStringLiteral("echo 'lp: Error - no default destination' >&2\n"));
+        DaemonSettings settings = env.settings(gadget.devicePath());
+        settings.printProgram = program;
+        Brevdaemon daemon(settings);
+        QVERIFY(gadget.send("^K1aE\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(log.count("print job not taken: " + logged), 1, 10000);
+        QFile kept(env.jobFilePath() + ".failed");
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("^K1aE\r\n"));
+        QVERIFY(gadget.send(statusQuery));
+        QTRY_COMPARE_WITH_TIMEOUT(log.count(failedQuery), 1, 10000);
     }
 
 private:

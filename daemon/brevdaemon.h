@@ -147,6 +147,7 @@ private:
     int m_jobEndsExpected = 0;
     int m_jobZValue = 1;
     int m_jobEndsSeen = 0;
+    bool m_jobWriteFailed = false; // the job file refused bytes (its failure is logged)
     QDBusInterface *m_engineInterface = nullptr;
     QDBusInterface *m_supplyInterface = nullptr;
     QDBusInterface *m_utilityInterface = nullptr;

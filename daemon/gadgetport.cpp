@@ -16,6 +16,7 @@ void Brevdaemon::initialize()
     m_jobEndsSeen = 0;
     m_jobEndsExpected = 0;
     m_jobZValue = 1;
+    m_jobWriteFailed = false;
 
     // A job left unfinished by a queue-complete signal still holds its file.
     if (m_jobFd >= 0)

@@ -187,13 +187,16 @@ void Brevdaemon::keepTail(const QVector<ParseMatch> &matches, const ReadPass &pa
         m_bufferUsed = 0;
 }
 
-// Writes every byte, as long as the job file takes them.
+// Writes every byte, as long as the job file takes them. A full disk fails
+// every read of the job alike: its first failure is logged, once per job file.
 void Brevdaemon::appendToJob(const char *bytes, int count)
 {
     while (count > 0) {
         const ssize_t written = ::write(m_jobFd, bytes, size_t(count));
         if (written <= 0) {
-            qDebug() << "write error" << errno;
+            if (!m_jobWriteFailed)
+                qDebug() << "write error" << errno;
+            m_jobWriteFailed = true;
             return;
         }
         bytes += written;

@@ -218,6 +218,27 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(log.count(failedQuery), 1, 10000);
     }
 
+    // A job file that refuses every write (a full disk) logs its first
+    // failure only; the next job file logs its own.
+    void fullDiskLogsOncePerJob()
+    {
+        TestEnv env;
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), env.jobFilePath()));
+        FakeGadget gadget;
+        LogCapture log;
+        Brevdaemon daemon(env.settings(gadget.devicePath()));
+        // One read each: the query's failure shows that the read was taken.
+        for (int read = 1; read <= 5; ++read) {
+            QVERIFY(gadget.send("label data" + statusQuery));
+            QTRY_COMPARE_WITH_TIMEOUT(log.count(failedQuery), read, 10000);
+        }
+        QCOMPARE(log.count(QStringLiteral("write error 28")), 1);
+        QMetaObject::invokeMethod(&daemon, "onPrintDone");
+        QVERIFY(gadget.send("label data" + statusQuery));
+        QTRY_COMPARE_WITH_TIMEOUT(log.count(failedQuery), 6, 10000);
+        QCOMPARE(log.count(QStringLiteral("write error 28")), 2);
+    }
+
 private:
     PrivateBus m_bus;
 };

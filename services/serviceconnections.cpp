@@ -32,13 +32,16 @@ bool createInterface(QDBusInterface *&member, const char *name, const char *inte
 }
 
 // Subscribes every row, in order; a failed row is logged and the rest go on.
-// Subscribing again after a service restart does not double deliveries: the
-// bus binding keeps one hook per signal and slot, following the name's owner.
+// A row subscribed by an earlier pass is dropped first: the bus binding
+// refuses a second, equal subscription (one delivery per signal is what
+// the daemon wants), which would read as a failure.
 void subscribe(QObject *receiver, const char *name, const char *interface,
                std::initializer_list<Subscription> table)
 {
     QDBusConnection bus = QDBusConnection::systemBus();
     for (const Subscription &row : table) {
+        bus.disconnect(QLatin1String(name), QLatin1String(Services::path), QLatin1String(interface),
+                       QLatin1String(row.signal), receiver, row.slot);
         if (bus.connect(QLatin1String(name), QLatin1String(Services::path), QLatin1String(interface),
                         QLatin1String(row.signal), receiver, row.slot))
             continue;

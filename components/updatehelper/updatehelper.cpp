@@ -1,5 +1,7 @@
 #include "updatehelper.h"
 
+#include <unitlauncher.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QTimer>
@@ -55,7 +57,11 @@ void UpdateHelper::startNext()
     // dpkg configuration cannot turn the flag around.
     const QString downgrade = next.allowDowngrade ? QStringLiteral("--force-downgrade")
                                                   : QStringLiteral("--refuse-downgrade");
-    m_dpkg.start(QStringLiteral("dpkg"), {downgrade, QStringLiteral("--install"), next.package});
+    // dpkg writes all over the system, which the daemon's service may not.
+    const UnitLauncher::Command dpkg = UnitLauncher::outsideSandbox(
+        QStringLiteral("dpkg"), {downgrade, QStringLiteral("--install"), next.package},
+        UnitLauncher::Completion::Awaited);
+    m_dpkg.start(dpkg.program, dpkg.arguments);
 }
 
 void UpdateHelper::onFinished(int exitCode, QProcess::ExitStatus status)

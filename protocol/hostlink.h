@@ -44,7 +44,7 @@ enum ErrorCode : int {
     TransferHeaderRefused = 31,  // incomplete header, or fewer than four fields
     TransferNameRefused = 32,    // empty name, or one holding "/", ".." or a control byte
     TransferFileUnwritable = 33, // the file could not be created or written
-    TransferIncomplete = 34,     // the host stopped sending before the file was whole
+    TransferIncomplete = 34,     // the host went silent, or the link failed, before the file was whole
     ConfigCommandRefused = 35,   // "^SETETHCONF" or "^SETCVSHIP" without its fields and closing CR
 };
 

@@ -25,8 +25,8 @@ namespace {
 // package whose configuration files remain is not).
 bool installedVersion(const char *name, QString &version)
 {
-    FileFd status(_config->FindFile("Dir::State::status"), FileFd::ReadOnly);
-    pkgTagFile records(&status);
+    FileFd database(_config->FindFile("Dir::State::status"), FileFd::ReadOnly);
+    pkgTagFile records(&database);
     pkgTagSection record;
     while (records.Step(record)) {
         if (record.FindS("Package") != name)

@@ -2,12 +2,12 @@
 // lookup reads the installed packages only, so the machine's package lists,
 // however many, must cost nothing: the daemon on the machine's own APT
 // configuration (its dpkg status and all its lists) against the daemon on a
-// database that lists only "cvipc", and on one that holds the machine's dpkg
-// status and nothing else, which shows what the installed packages
-// themselves cost. Each figure comes from a process of its own (this
+// database that holds the machine's dpkg status and nothing else; and, for
+// what the installed packages themselves cost, on one that lists only
+// "cvipc". Each figure comes from a process of its own (this
 // program, run again), since memory once taken is not given back: the
 // resident set after the daemon has idled for a while, the best of a few
-// rounds. Last line: "ratio: R", small-database figure / machine figure.
+// rounds. Last line: "ratio: R", dpkg-status figure / machine figure.
 
 #include "benchsetup.h"
 #include "daemon/brevdaemon.h"
@@ -107,7 +107,7 @@ int main(int argc, char *argv[])
         figures[i] = idleKilobytes(argv[0], databases[i].name);
         std::printf("idle RSS, %s: %.1f MB\n", databases[i].what, figures[i] / 1024.0);
     }
-    std::printf("machine configuration above the small database: %.1f MB\n", (figures[2] - figures[0]) / 1024.0);
-    std::printf("ratio: %.2f\n", double(figures[0]) / figures[2]);
+    std::printf("the package lists cost: %.1f MB\n", (figures[2] - figures[1]) / 1024.0);
+    std::printf("ratio: %.2f\n", double(figures[1]) / figures[2]);
     return 0;
 }

@@ -18,7 +18,7 @@ Brevdaemon::Brevdaemon(const DaemonSettings &settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
 {
-    readPackageConfiguration();
+    initPackageDatabase();
 
     connectSupplyService();
     connectEngineService();

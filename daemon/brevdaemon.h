@@ -5,6 +5,7 @@
 #include <cvparse.h>
 #include <updatehelper.h>
 
+#include <QApt/Backend>
 #include <QDBusServiceWatcher>
 #include <QObject>
 #include <QSet>
@@ -109,7 +110,7 @@ private:
     void answerQuery(int id);
 
     // protocol/softwareupdate.cpp
-    void readPackageConfiguration();
+    void initPackageDatabase();
     void startUpdateProgram();
     void reportSoftwareVersion();
     void receiveTransfer(int start, int socket, const ReadPass &pass);
@@ -152,6 +153,7 @@ private:
     QDBusInterface *m_supplyInterface = nullptr;
     QDBusInterface *m_utilityInterface = nullptr;
     QSet<const QDBusInterface *> m_silentServices; // see services/servicecall.h
+    QApt::Backend m_backend;
     UpdateHelper m_updateHelper;
     QString m_supplyID;
     QStringList m_ribbonIDs;

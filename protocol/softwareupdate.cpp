@@ -11,50 +11,24 @@
 #include <QDebug>
 #include <QProcess>
 
+#include <QApt/Package>
+
 #include <apt-pkg/configuration.h>
-#include <apt-pkg/error.h>
-#include <apt-pkg/fileutl.h>
 #include <apt-pkg/init.h>
-#include <apt-pkg/pkgsystem.h>
-#include <apt-pkg/tagfile.h>
 
-namespace {
-
-// The version of the installed package `name`, as the dpkg status records it
-// at the time of asking; false when the package is not installed (a removed
-// package whose configuration files remain is not).
-bool installedVersion(const char *name, QString &version)
-{
-    FileFd database(_config->FindFile("Dir::State::status"), FileFd::ReadOnly);
-    pkgTagFile records(&database);
-    pkgTagSection record;
-    while (records.Step(record)) {
-        if (record.FindS("Package") != name)
-            continue;
-        // "Status: <want> <flag> <state>"
-        const std::string status = record.FindS("Status");
-        const std::string state = status.substr(status.find_last_of(' ') + 1);
-        if (state == "not-installed" || state == "config-files")
-            continue;
-        version = QString::fromStdString(record.FindS("Version"));
-        return true;
-    }
-    _error->Discard(); // a status file that cannot be read: no version
-    return false;
-}
-
-} // namespace
-
-// The version lookup needs only what is installed: the dpkg status, read
-// afresh at every "~U,SOFTVER", so that the answer follows an installation
-// at once. APT's package cache would also load every package list the
-// machine keeps (some 50 MB of memory for Debian's lists) and would have to
-// be rebuilt after each installation. The configuration, read once, says
-// where the status lies.
-void Brevdaemon::readPackageConfiguration()
+// The version lookup needs only what is installed: the package database is
+// built from the dpkg status alone. Without sources APT reads no package
+// list (on a machine with Debian's full lists they cost some 50 MB), and
+// with the architectures given it need not ask dpkg for them at start.
+void Brevdaemon::initPackageDatabase()
 {
     pkgInitConfig(*_config);
-    pkgInitSystem(*_config, _system);
+    _config->Set("Dir::Etc::SourceList", "/dev/null");
+    _config->Set("Dir::Etc::SourceParts", "/dev/null");
+    _config->Set("Dir::Cache::pkgcache", "");
+    _config->Set("Dir::Cache::srcpkgcache", "");
+    _config->Set("APT::Architectures::", _config->Find("APT::Architecture"));
+    m_backend.init();
 }
 
 void Brevdaemon::startUpdateProgram()
@@ -70,12 +44,13 @@ void Brevdaemon::reportSoftwareVersion()
     QString engineVersion;
     if (!callForValue(m_engineInterface, Services::Engine::version, engineVersion, m_silentServices))
         return;
-    QString packageVersion;
-    if (!installedVersion("cvipc", packageVersion)) {
+    // A removed package whose configuration files remain is no installed one.
+    const QApt::Package *package = m_backend.package(QStringLiteral("cvipc"));
+    if (!package || !package->isInstalled()) {
         qDebug() << "failed to obtain software version";
         return;
     }
-    queueMessage(HostLink::SoftwareVersion, packageVersion + QLatin1Char(',') + engineVersion);
+    queueMessage(HostLink::SoftwareVersion, package->installedVersion() + QLatin1Char(',') + engineVersion);
 }
 
 // Receives one update file: the header and the first bytes from the buffer,
@@ -136,12 +111,17 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
     queueMessage(HostLink::UpdateError, QString::number(HostLink::DigestMismatch, 10));
 }
 
+// An installation that ends, done or failed part way, may have changed what
+// is installed: the package database is read again for "~U,SOFTVER".
 void Brevdaemon::updateProgress(double percent)
 {
     queueMessage(HostLink::UpdateProgress, QString::number(percent, 'f', 0));
+    if (percent >= 100)
+        m_backend.reloadCache();
 }
 
 void Brevdaemon::updateError(int error)
 {
     queueMessage(HostLink::UpdateError, QString::number(error, 10));
+    m_backend.reloadCache();
 }

@@ -28,7 +28,7 @@ if [ ! -e "$sysroot/.complete" ]; then
     mkdir -p "$(dirname "$sysroot")"
     started=$(date +%s)
     mmdebstrap --quiet --variant=extract --arch=armhf \
-        --include=qtbase5-dev,libapt-pkg-dev,libc6-dev,libstdc++-12-dev \
+        --include=qtbase5-dev,libqapt-dev,libc6-dev,libstdc++-12-dev \
         bookworm "$sysroot.partial" \
         "deb $mirror bookworm main" "deb $mirror bookworm-updates main"
     rm -rf "$sysroot.partial/dev"

@@ -3,7 +3,7 @@
 # need. Does nothing when they are all there.
 set -eu
 dir="$(dirname "$0")"
-"$dir/ensure-packages.sh" cmake g++ make pkg-config qtbase5-dev libapt-pkg-dev \
+"$dir/ensure-packages.sh" cmake g++ make pkg-config qtbase5-dev libqapt-dev \
     dbus-daemon util-linux socat cups cups-client cups-bsd
 # The real-device test rig (scripts/realdevice-vm.sh): the emulator and the
 # static busybox of its initramfs. It downloads the kernel package itself.

@@ -285,7 +285,7 @@ private slots:
         QTest::addColumn<QByteArray>("status"); // the package database
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("logged");
-        const QByteArray installed = "Package: cvipc\nStatus: install ok installed\nVersion: 1.0\n\n";
+        const QByteArray installed = "Package: cvipc\nStatus: install ok installed\nArchitecture: all\nVersion: 1.0\n\n";
         const QString noPackage = QStringLiteral("failed to obtain software version");
         QTest::newRow("both versions") << QString() << installed << QByteArray("~U,SOFTVER,1.0,2.3\r\n") << QString();
         QTest::newRow("empty engine version")

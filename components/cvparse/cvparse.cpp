@@ -35,7 +35,16 @@ void CVParse::addCommand(const QByteArray &pattern, int id)
     if (pattern.isEmpty())
         return;
     m_patterns.push_back({pattern, id, anchorOffsetFor(pattern)});
-    m_startsPattern[static_cast<unsigned char>(pattern[0])] = true;
+    const auto first = static_cast<unsigned char>(pattern[0]);
+    m_byFirstByte[first].push_back(int(m_patterns.size()) - 1);
+    m_firstBytes.set(first);
+    const auto pairAt = [&pattern](int i) {
+        return static_cast<unsigned char>(pattern[i]) * 256u + static_cast<unsigned char>(pattern[i + 1]);
+    };
+    if (pattern.size() > 1)
+        m_firstPairs.set(pairAt(0));
+    for (int i = 0; i + 2 < pattern.size(); ++i)
+        m_innerPairs.set(pairAt(i));
     m_longest = std::max(m_longest, int(pattern.size()));
     addToProbe(int(m_patterns.size()) - 1);
     updateScan();
@@ -109,14 +118,17 @@ void CVParse::updateScan()
             filters.push_back(std::move(filter));
         }
     }
-    m_scan.setFilters(std::move(filters));
+    m_scan.setFilters(filters);
 }
 
 void CVParse::findComplete(const char *data, int size, std::vector<ParseMatch> &found) const
 {
-    m_candidates.clear();
-    m_scan.scan(data, size, m_candidates);
-    for (int at : m_candidates) {
+    const size_t capacity = size_t(m_scan.capacity(size));
+    if (m_candidates.size() < capacity)
+        m_candidates.resize(capacity);
+    const int count = m_scan.scan(data, size, m_candidates.data());
+    for (int i = 0; i < count; ++i) {
+        const int at = m_candidates[size_t(i)];
         const Anchor &anchor = m_anchors[m_anchorIndex[static_cast<unsigned char>(data[at])]];
         for (const Probe &probe : anchor.probes) {
             const int keyAt = at + probe.keyOffset;
@@ -138,13 +150,27 @@ void CVParse::findComplete(const char *data, int size, std::vector<ParseMatch> &
 // proper prefix of some pattern, or -1.
 int CVParse::partialStart(const char *data, int size, int from) const
 {
+    // A partial match of two bytes or more ends in a pair of bytes that a
+    // pattern holds before its last byte; most blocks end in no such pair.
+    if (size - from >= 2 && !m_innerPairs[static_cast<unsigned char>(data[size - 2]) * 256u
+                                          + static_cast<unsigned char>(data[size - 1])])
+        from = size - 1;
     for (int start = std::max(from, size - (m_longest - 1)); start < size; ++start) {
-        if (!m_startsPattern[static_cast<unsigned char>(data[start])])
-            continue;
         const int rest = size - start;
-        for (const Pattern &pattern : m_patterns) {
-            if (rest < pattern.bytes.size()
-                && std::memcmp(data + start, pattern.bytes.constData(), rest) == 0)
+        const auto first = static_cast<unsigned char>(data[start]);
+        // Most starts fail on their first two bytes.
+        if (!(rest == 1 ? m_firstBytes[first]
+                        : m_firstPairs[first * 256u + static_cast<unsigned char>(data[start + 1])]))
+            continue;
+        for (int index : m_byFirstByte[static_cast<unsigned char>(data[start])]) {
+            const QByteArray &pattern = m_patterns[size_t(index)].bytes;
+            const char *bytes = pattern.constData();
+            if (rest >= pattern.size())
+                continue;
+            int same = 1; // the first byte picked the pattern
+            while (same < rest && data[start + same] == bytes[same])
+                ++same;
+            if (same == rest)
                 return start;
         }
     }
@@ -162,16 +188,16 @@ QVector<ParseMatch> CVParse::parse(const QByteArray &data) const
         return a.start != b.start ? a.start < b.start : a.length > b.length;
     });
 
-    QVector<ParseMatch> result;
+    m_result.clear();
     int lastEnd = -1;
     for (const ParseMatch &match : m_found) {
         if (match.start > lastEnd) {
-            result.append(match);
+            m_result.append(match);
             lastEnd = match.end;
         }
     }
     const int partial = partialStart(bytes, size, lastEnd + 1);
     if (partial >= 0)
-        result.append({ParseMatch::Partial, partial, size - 1, size - partial});
-    return result;
+        m_result.append({ParseMatch::Partial, partial, size - 1, size - partial});
+    return m_result;
 }

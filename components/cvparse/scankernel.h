@@ -1,0 +1,213 @@
+#pragma once
+
+// The candidate scan's inner loop, written once over a set of lane
+// operations, and the lane sets: a vector unit's 16 byte lanes where the
+// processor has one (SSE2 on x86-64, NEON on ARM) and the bytes of a machine
+// word everywhere.
+//
+// A step compares a run of positions at once: each position's byte against
+// two anchor bytes, and the byte next to it (the key, one position before or
+// after, or the byte itself) against each anchor's range of key bytes. The
+// number of compares is fixed, so the compiler keeps every constant in a
+// register and unrolls nothing at run time.
+
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__ARM_NEON)
+#include <arm_neon.h>
+#endif
+
+namespace scankernel {
+
+// One anchor byte and the range of key bytes that may stand at `keyOffset`
+// from it: key - keyLow, taken as an unsigned byte, is at most keySpan.
+struct Filter
+{
+    unsigned char anchor;
+    int keyOffset; // -1, 0 or 1
+    unsigned char keyLow;
+    unsigned char keySpan;
+};
+
+// Two filters scanned together; a lone filter is given twice.
+struct Pass
+{
+    Filter first;
+    Filter second;
+};
+
+inline bool passes(const Filter &filter, const char *data, int size, int at)
+{
+    const int keyAt = at + filter.keyOffset;
+    return static_cast<unsigned char>(data[at]) == filter.anchor && keyAt >= 0 && keyAt < size
+           && static_cast<unsigned char>(static_cast<unsigned char>(data[keyAt]) - filter.keyLow)
+                  <= filter.keySpan;
+}
+
+// The machine word's bytes as lanes. A lane that holds is marked by its top
+// bit; no carry crosses from one lane into the next.
+struct WordLanes
+{
+    using Word = std::uintptr_t;
+    using Vec = Word;
+    static constexpr int width = sizeof(Word);
+    static constexpr int bitsPerLane = 8;
+    static constexpr Word ones = ~Word(0) / 0xff;
+    static constexpr Word high = ones * 0x80;
+    static constexpr Word low7 = ones * 0x7f;
+
+    struct Range
+    {
+        Word low;      // keyLow in every lane, without its top bit
+        Word lowHigh;  // the top bit of the complement of keyLow, in every lane
+        Word limit;    // 0x80 - (keySpan + 1) in every lane
+        bool everything; // a span too wide to test: every key passes
+    };
+
+    static Vec load(const char *at)
+    {
+        Word word;
+        std::memcpy(&word, at, sizeof word);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        word = sizeof word == 8 ? Word(__builtin_bswap64(word)) : Word(__builtin_bswap32(std::uint32_t(word)));
+#endif
+        return word;
+    }
+    static Vec splat(unsigned char byte) { return ones * byte; }
+    // The top bit of every lane that is zero.
+    static Vec zero(Vec x) { return ~(((x & low7) + low7) | x) & high; }
+    static Vec eq(Vec x, Vec y) { return zero(x ^ y); }
+    static Range range(unsigned char keyLow, unsigned char keySpan)
+    {
+        return {ones * (keyLow & 0x7f), ~(ones * keyLow) & high, ones * Word(0x7f - keySpan),
+                keySpan > 0x7f};
+    }
+    static Vec inRange(Vec x, const Range &range)
+    {
+        if (range.everything)
+            return high;
+        // Lane-wise x - keyLow, then lane-wise "below keySpan + 1", which
+        // holds only for differences without their top bit.
+        const Vec difference = ((x | high) - range.low) ^ ((x & high) ^ range.lowHigh);
+        return ~(((difference & low7) + range.limit) | difference) & high;
+    }
+    static Vec both(Vec x, Vec y) { return x & y; }
+    static Vec either(Vec x, Vec y) { return x | y; }
+    static std::uint64_t mask(Vec x) { return x; }
+};
+
+#if defined(__SSE2__)
+struct Sse2Lanes
+{
+    using Vec = __m128i;
+    static constexpr int width = 16;
+    static constexpr int bitsPerLane = 1;
+
+    struct Range
+    {
+        __m128i low;
+        __m128i span;
+    };
+
+    static Vec load(const char *at) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at)); }
+    static Vec splat(unsigned char byte) { return _mm_set1_epi8(char(byte)); }
+    static Vec eq(Vec x, Vec y) { return _mm_cmpeq_epi8(x, y); }
+    static Range range(unsigned char keyLow, unsigned char keySpan) { return {splat(keyLow), splat(keySpan)}; }
+    static Vec inRange(Vec x, const Range &range)
+    {
+        const __m128i difference = _mm_sub_epi8(x, range.low);
+        return _mm_cmpeq_epi8(_mm_min_epu8(difference, range.span), difference);
+    }
+    static Vec both(Vec x, Vec y) { return _mm_and_si128(x, y); }
+    static Vec either(Vec x, Vec y) { return _mm_or_si128(x, y); }
+    static std::uint64_t mask(Vec x) { return unsigned(_mm_movemask_epi8(x)); }
+};
+#endif
+
+#if defined(__ARM_NEON)
+struct NeonLanes
+{
+    using Vec = uint8x16_t;
+    static constexpr int width = 16;
+    static constexpr int bitsPerLane = 4;
+
+    struct Range
+    {
+        uint8x16_t low;
+        uint8x16_t span;
+    };
+
+    static Vec load(const char *at) { return vld1q_u8(reinterpret_cast<const std::uint8_t *>(at)); }
+    static Vec splat(unsigned char byte) { return vdupq_n_u8(byte); }
+    static Vec eq(Vec x, Vec y) { return vceqq_u8(x, y); }
+    static Range range(unsigned char keyLow, unsigned char keySpan) { return {splat(keyLow), splat(keySpan)}; }
+    static Vec inRange(Vec x, const Range &range) { return vcleq_u8(vsubq_u8(x, range.low), range.span); }
+    static Vec both(Vec x, Vec y) { return vandq_u8(x, y); }
+    static Vec either(Vec x, Vec y) { return vorrq_u8(x, y); }
+    // Four bits per lane: each 16-bit pair of lanes narrowed to one byte.
+    static std::uint64_t mask(Vec x)
+    {
+        const uint8x8_t narrowed = vshrn_n_u16(vreinterpretq_u16_u8(x), 4);
+        return vget_lane_u64(vreinterpret_u64_u8(narrowed), 0) & 0x8888888888888888ull;
+    }
+};
+#endif
+
+// Appends to `out` the positions from 1 to size - 2 that pass one of the
+// pass's filters, ascending; returns how many. `size` must be at least
+// Lanes::width + 2, so that every step with its keys lies in the data.
+template <typename Lanes>
+int scanInterior(const Pass &pass, const char *data, int size, int *out)
+{
+    using Vec = typename Lanes::Vec;
+    constexpr int width = Lanes::width;
+    const Vec anchor1 = Lanes::splat(pass.first.anchor);
+    const Vec anchor2 = Lanes::splat(pass.second.anchor);
+    const typename Lanes::Range keys1 = Lanes::range(pass.first.keyLow, pass.first.keySpan);
+    const typename Lanes::Range keys2 = Lanes::range(pass.second.keyLow, pass.second.keySpan);
+    const int offset1 = pass.first.keyOffset;
+    const int offset2 = pass.second.keyOffset;
+
+    int found = 0;
+    const auto anchors = [&](int at) {
+        const Vec here = Lanes::load(data + at);
+        return Lanes::either(Lanes::eq(here, anchor1), Lanes::eq(here, anchor2));
+    };
+    const auto step = [&](int at, std::uint64_t keep) {
+        const Vec here = Lanes::load(data + at);
+        const Vec first = Lanes::both(Lanes::eq(here, anchor1), Lanes::inRange(Lanes::load(data + at + offset1), keys1));
+        const Vec second = Lanes::both(Lanes::eq(here, anchor2), Lanes::inRange(Lanes::load(data + at + offset2), keys2));
+        for (std::uint64_t bits = Lanes::mask(Lanes::either(first, second)) & keep; bits; bits &= bits - 1)
+            out[found++] = at + __builtin_ctzll(bits) / Lanes::bitsPerLane;
+    };
+
+    // The last step whose keys stay inside the data starts here.
+    const int last = size - 1 - width;
+    int at = 1;
+    // Most of most data holds no anchor at all: two steps share one test,
+    // and only a step with an anchor compares keys.
+    for (; at + width <= last; at += 2 * width) {
+        const Vec firstAnchors = anchors(at);
+        const Vec secondAnchors = anchors(at + width);
+        if (Lanes::mask(Lanes::either(firstAnchors, secondAnchors)) == 0)
+            continue;
+        if (Lanes::mask(firstAnchors) != 0)
+            step(at, ~std::uint64_t(0));
+        if (Lanes::mask(secondAnchors) != 0)
+            step(at + width, ~std::uint64_t(0));
+    }
+    for (; at <= last; at += width) {
+        if (Lanes::mask(anchors(at)) != 0)
+            step(at, ~std::uint64_t(0));
+    }
+    // The rest as one step that ends at size - 2, less the positions done.
+    if (at < size - 1)
+        step(last, ~std::uint64_t(0) << ((at - last) * Lanes::bitsPerLane));
+    return found;
+}
+
+} // namespace scankernel

@@ -54,8 +54,8 @@ void Brevdaemon::readyRead(int socket)
     }
     m_bufferData[pass.total] = 0;
 
-    const QVector<ParseMatch> matches =
-        m_parser.parse(QByteArray::fromRawData(m_bufferData, pass.total));
+    m_parsedView.setRawData(m_bufferData, uint(pass.total));
+    const QVector<ParseMatch> matches = m_parser.parse(m_parsedView);
     for (const ParseMatch &match : matches) {
         dispatch(match, matches, pass);
         if (pass.jobSubmitted)

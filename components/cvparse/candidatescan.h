@@ -29,8 +29,10 @@ public:
         Words, // machine words, even where a vector unit is there
     };
 
+    CandidateScan();
+
     void setFilters(const std::vector<Filter> &filters);
-    void setLanes(Lanes lanes) { m_lanes = lanes; }
+    void setLanes(Lanes lanes);
     // Whether this processor scans with a vector unit for Lanes::Best.
     static bool hasVectorLanes();
 
@@ -41,8 +43,6 @@ public:
     int scan(const char *data, int size, int *positions) const;
 
 private:
-    int scanPass(const scankernel::Pass &pass, const char *data, int size, int *positions) const;
-
     std::vector<scankernel::Pass> m_passes;
-    Lanes m_lanes = Lanes::Best;
+    scankernel::Scan m_scan = nullptr;
 };

@@ -2,7 +2,7 @@
 // processor has NEON.
 #include "scankernel.h"
 
-int scanInteriorNeon(const scankernel::Pass &pass, const char *data, int size, int *out)
+int scanNeon(const scankernel::Pass &pass, const char *data, int size, int *out)
 {
-    return scankernel::scanInterior<scankernel::NeonLanes>(pass, data, size, out);
+    return scankernel::scan<scankernel::NeonLanes>(pass, data, size, out);
 }

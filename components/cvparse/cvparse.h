@@ -55,18 +55,23 @@ private:
         QByteArray bytes;
         int id;
         int anchorOffset;
+        int length;
+        // The first eight bytes as one word, and the bytes of it that count.
+        std::uint64_t head = 0;
+        std::uint64_t headMask = 0;
+        int next = -1; // the next pattern of the same probe and key
+
+        bool foundAt(const char *data, int size, int start) const;
     };
     // The patterns of one anchor byte whose key lies at the same distance
-    // from the anchor, sorted by their key byte.
+    // from the anchor, chained by their key byte. The lookups of a candidate
+    // are flat tables, since most candidates have no pattern at all.
     struct Probe
     {
+        unsigned char anchor;
         int keyOffset;
-        std::vector<int> patternsByKey[256]; // indices into m_patterns
-    };
-    struct Anchor
-    {
-        unsigned char byte;
-        std::vector<Probe> probes;
+        qint16 firstByKey[256]; // index into m_patterns, or -1
+        int next = -1;          // the next probe of the same anchor byte
     };
 
     int anchorOffsetFor(const QByteArray &bytes) const;
@@ -76,11 +81,11 @@ private:
     int partialStart(const char *data, int size, int from) const;
 
     std::vector<Pattern> m_patterns;
-    std::vector<Anchor> m_anchors;
-    qint16 m_anchorIndex[256]; // index into m_anchors by byte, or -1
+    std::vector<Probe> m_probes;
+    qint16 m_firstProbe[256]; // index into m_probes by anchor byte, or -1
     CandidateScan m_scan;
     std::vector<int> m_byFirstByte[256]; // indices into m_patterns
-    std::bitset<256> m_firstBytes;       // bytes that begin a pattern
+    std::bitset<256> m_firstBytes;       // bytes that begin a pattern of two bytes or more
     std::bitset<65536> m_firstPairs;     // first byte * 256 + second byte
     std::bitset<65536> m_innerPairs;     // byte pairs that can end a proper prefix
     mutable std::vector<int> m_candidates;   // scratch, reused across calls

@@ -95,7 +95,8 @@ struct WordLanes
         const Vec difference = ((x | high) - range.low) ^ ((x & high) ^ range.lowHigh);
         return ~(((difference & low7) + range.limit) | difference) & high;
     }
-    static Vec both(Vec x, Vec y) { return x & y; }
+    // The anchors of `anchors` whose key in `keys` lies in the range.
+    static Vec keyed(Vec anchors, Vec keys, const Range &range) { return anchors & inRange(keys, range); }
     static Vec either(Vec x, Vec y) { return x | y; }
     static std::uint64_t mask(Vec x) { return x; }
 };
@@ -107,22 +108,27 @@ struct Sse2Lanes
     static constexpr int width = 16;
     static constexpr int bitsPerLane = 1;
 
+    // SSE2 compares bytes as signed numbers only: the difference from keyLow
+    // and the span are both moved down by 0x80, so that the signed order of
+    // the moved values is the unsigned order of the unmoved ones.
     struct Range
     {
-        __m128i low;
-        __m128i span;
+        __m128i movedLow; // keyLow - 0x80
+        __m128i movedSpan; // keySpan - 0x80
     };
 
     static Vec load(const char *at) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at)); }
     static Vec splat(unsigned char byte) { return _mm_set1_epi8(char(byte)); }
     static Vec eq(Vec x, Vec y) { return _mm_cmpeq_epi8(x, y); }
-    static Range range(unsigned char keyLow, unsigned char keySpan) { return {splat(keyLow), splat(keySpan)}; }
-    static Vec inRange(Vec x, const Range &range)
+    static Range range(unsigned char keyLow, unsigned char keySpan)
     {
-        const __m128i difference = _mm_sub_epi8(x, range.low);
-        return _mm_cmpeq_epi8(_mm_min_epu8(difference, range.span), difference);
+        return {splat(keyLow ^ 0x80), splat(keySpan ^ 0x80)};
     }
-    static Vec both(Vec x, Vec y) { return _mm_and_si128(x, y); }
+    static Vec keyed(Vec anchors, Vec keys, const Range &range)
+    {
+        const __m128i outside = _mm_cmpgt_epi8(_mm_sub_epi8(keys, range.movedLow), range.movedSpan);
+        return _mm_andnot_si128(outside, anchors);
+    }
     static Vec either(Vec x, Vec y) { return _mm_or_si128(x, y); }
     static std::uint64_t mask(Vec x) { return unsigned(_mm_movemask_epi8(x)); }
 };
@@ -145,8 +151,10 @@ struct NeonLanes
     static Vec splat(unsigned char byte) { return vdupq_n_u8(byte); }
     static Vec eq(Vec x, Vec y) { return vceqq_u8(x, y); }
     static Range range(unsigned char keyLow, unsigned char keySpan) { return {splat(keyLow), splat(keySpan)}; }
-    static Vec inRange(Vec x, const Range &range) { return vcleq_u8(vsubq_u8(x, range.low), range.span); }
-    static Vec both(Vec x, Vec y) { return vandq_u8(x, y); }
+    static Vec keyed(Vec anchors, Vec keys, const Range &range)
+    {
+        return vandq_u8(anchors, vcleq_u8(vsubq_u8(keys, range.low), range.span));
+    }
     static Vec either(Vec x, Vec y) { return vorrq_u8(x, y); }
     // Four bits per lane: each 16-bit pair of lanes narrowed to one byte.
     static std::uint64_t mask(Vec x)
@@ -173,41 +181,71 @@ int scanInterior(const Pass &pass, const char *data, int size, int *out)
     const int offset2 = pass.second.keyOffset;
 
     int found = 0;
-    const auto anchors = [&](int at) {
-        const Vec here = Lanes::load(data + at);
-        return Lanes::either(Lanes::eq(here, anchor1), Lanes::eq(here, anchor2));
+    const auto collect = [&](int at, std::uint64_t bits) {
+        for (; bits; bits &= bits - 1)
+            out[found++] = at + __builtin_ctzll(bits) / Lanes::bitsPerLane;
+    };
+    // The positions from `at` on that pass, given the anchors found there.
+    const auto keyed = [&](int at, Vec first, Vec second) {
+        return Lanes::mask(Lanes::either(Lanes::keyed(first, Lanes::load(data + at + offset1), keys1),
+                                         Lanes::keyed(second, Lanes::load(data + at + offset2), keys2)));
     };
     const auto step = [&](int at, std::uint64_t keep) {
         const Vec here = Lanes::load(data + at);
-        const Vec first = Lanes::both(Lanes::eq(here, anchor1), Lanes::inRange(Lanes::load(data + at + offset1), keys1));
-        const Vec second = Lanes::both(Lanes::eq(here, anchor2), Lanes::inRange(Lanes::load(data + at + offset2), keys2));
-        for (std::uint64_t bits = Lanes::mask(Lanes::either(first, second)) & keep; bits; bits &= bits - 1)
-            out[found++] = at + __builtin_ctzll(bits) / Lanes::bitsPerLane;
+        collect(at, keyed(at, Lanes::eq(here, anchor1), Lanes::eq(here, anchor2)) & keep);
     };
 
     // The last step whose keys stay inside the data starts here.
     const int last = size - 1 - width;
     int at = 1;
-    // Most of most data holds no anchor at all: two steps share one test,
-    // and only a step with an anchor compares keys.
+    // Most of most data holds no anchor at all: two steps share one test of
+    // their anchors, and only then are keys compared.
+    const auto anchors = [&](int at) {
+        const Vec here = Lanes::load(data + at);
+        return Lanes::either(Lanes::eq(here, anchor1), Lanes::eq(Lanes::load(data + at), anchor2));
+    };
     for (; at + width <= last; at += 2 * width) {
-        const Vec firstAnchors = anchors(at);
-        const Vec secondAnchors = anchors(at + width);
-        if (Lanes::mask(Lanes::either(firstAnchors, secondAnchors)) == 0)
+        if (Lanes::mask(Lanes::either(anchors(at), anchors(at + width))) == 0)
             continue;
-        if (Lanes::mask(firstAnchors) != 0)
-            step(at, ~std::uint64_t(0));
-        if (Lanes::mask(secondAnchors) != 0)
-            step(at + width, ~std::uint64_t(0));
+        step(at, ~std::uint64_t(0));
+        step(at + width, ~std::uint64_t(0));
     }
-    for (; at <= last; at += width) {
-        if (Lanes::mask(anchors(at)) != 0)
-            step(at, ~std::uint64_t(0));
-    }
+    for (; at <= last; at += width)
+        step(at, ~std::uint64_t(0));
     // The rest as one step that ends at size - 2, less the positions done.
     if (at < size - 1)
         step(last, ~std::uint64_t(0) << ((at - last) * Lanes::bitsPerLane));
     return found;
 }
+
+// Appends the positions from 0 to size - 1 that pass one of the pass's
+// filters and returns how many. The first and the last position have a key
+// on one side only, and data shorter than a step has too few positions for
+// one: those are checked one by one.
+template <typename Lanes>
+int scan(const Pass &pass, const char *data, int size, int *out)
+{
+    const auto passes = [&](int at) {
+        const auto byte = static_cast<unsigned char>(data[at]);
+        return (byte == pass.first.anchor || byte == pass.second.anchor)
+               && (scankernel::passes(pass.first, data, size, at) || scankernel::passes(pass.second, data, size, at));
+    };
+    int found = 0;
+    if (size < Lanes::width + 2) {
+        for (int at = 0; at < size; ++at) {
+            if (passes(at))
+                out[found++] = at;
+        }
+        return found;
+    }
+    if (passes(0))
+        out[found++] = 0;
+    found += scanInterior<Lanes>(pass, data, size, out + found);
+    if (passes(size - 1))
+        out[found++] = size - 1;
+    return found;
+}
+
+using Scan = int (*)(const Pass &pass, const char *data, int size, int *out);
 
 } // namespace scankernel

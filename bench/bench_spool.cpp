@@ -18,12 +18,11 @@
 //
 // The instruction counts come from a second run of a few jobs of label data
 // and of random bytes under callgrind, each side reading a named pipe instead
-// of a terminal (PipeHost says why).
+// of a terminal (benchsetup.h says why).
 // Last line: "ratio: R", daemon rate / plain loop rate.
 
 #include "benchsetup.h"
 #include "daemon/brevdaemon.h"
-#include "fakegadget.h"
 #include "instructioncount.h"
 #include "testenv.h"
 
@@ -36,11 +35,8 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <memory>
-#include <thread>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -94,93 +90,6 @@ double threadCpuSeconds()
     ::getrusage(RUSAGE_THREAD, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
            + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// The host's end of a port, sending from a thread of its own.
-class HostEnd
-{
-public:
-    virtual ~HostEnd() = default;
-    virtual QString devicePath() const = 0;
-    virtual void sendFromThread(const QByteArray &bytes) = 0;
-    virtual void waitSent() = 0;
-};
-
-// A raw pseudo-terminal, as the timed runs use. The host side does not
-// listen while it sends: only the reader's port is in the event loop, as on
-// the printer.
-class TerminalHost : public HostEnd
-{
-public:
-    TerminalHost()
-    {
-        if (QSocketNotifier *hostListening = m_gadget.findChild<QSocketNotifier *>())
-            hostListening->setEnabled(false);
-    }
-    QString devicePath() const override { return m_gadget.devicePath(); }
-    void sendFromThread(const QByteArray &bytes) override { m_gadget.sendFromThread(bytes); }
-    void waitSent() override { m_gadget.waitSent(); }
-
-private:
-    FakeGadget m_gadget;
-};
-
-// A named pipe of 1 MiB, as the counted run uses. A terminal hands its input
-// to the reader in pieces whose size follows the kernel's timing; a pipe holds
-// what was written at once, so each read takes the full block it asks for
-// and the counts repeat from run to run.
-class PipeHost : public HostEnd
-{
-public:
-    PipeHost()
-        : m_path(m_dir.filePath(QStringLiteral("port")))
-    {
-        ::mkfifo(qPrintable(m_path), 0600);
-        m_pipe = ::open(qPrintable(m_path), O_RDWR | O_CLOEXEC);
-        ::fcntl(m_pipe, F_SETPIPE_SZ, 1 << 20);
-    }
-    ~PipeHost() override
-    {
-        waitSent();
-        ::close(m_pipe);
-    }
-    QString devicePath() const override { return m_path; }
-    void sendFromThread(const QByteArray &bytes) override
-    {
-        waitSent();
-        m_sender = std::thread([fd = m_pipe, bytes] {
-            for (qint64 sent = 0; sent < bytes.size();) {
-                const ssize_t count = ::write(fd, bytes.constData() + sent, size_t(bytes.size() - sent));
-                if (count <= 0)
-                    return;
-                sent += count;
-            }
-        });
-    }
-    void waitSent() override
-    {
-        if (m_sender.joinable())
-            m_sender.join();
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_path;
-    int m_pipe = -1;
-    std::thread m_sender;
-};
-
-std::unique_ptr<HostEnd> hostEnd(bool pipe)
-{
-    if (pipe)
-        return std::make_unique<PipeHost>();
-    return std::make_unique<TerminalHost>();
-}
-
-QByteArray fileContent(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Wall and CPU seconds spent on the jobs so far, their bytes, and the jobs

@@ -26,12 +26,13 @@ const char *const dumpPrefixVariable = "BREV_CALLGRIND_OUT";
 // The marker that the qemu plugin watches for: prctl() with an option that
 // no kernel knows, which fails harmlessly everywhere else.
 constexpr long markerOption = 0x62726576;
+
+#ifdef BREV_CALLGRIND
 int dumps = 0;
 
-QByteArray firstLine(const QString &path)
+bool underCallgrind()
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readLine().trimmed() : QByteArray();
+    return RUNNING_ON_VALGRIND && std::getenv(dumpPrefixVariable);
 }
 
 // The total of the main thread's part of the latest callgrind dump.
@@ -47,14 +48,12 @@ double lastDumpTotal()
     }
     return -1;
 }
-
-bool underCallgrind()
-{
-#ifdef BREV_CALLGRIND
-    return RUNNING_ON_VALGRIND && std::getenv(dumpPrefixVariable);
-#else
-    return false;
 #endif
+
+QByteArray firstLine(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readLine().trimmed() : QByteArray();
 }
 
 } // namespace

@@ -49,7 +49,9 @@ inline bool passes(const Filter &filter, const char *data, int size, int at)
 }
 
 // The machine word's bytes as lanes. A lane that holds is marked by its top
-// bit; no carry crosses from one lane into the next.
+// bit; no carry crosses from one lane into the next. Keys are not compared:
+// on a word a range test costs more than the caller's look-up of the few
+// anchors that a word-wide test lets through, even on caret-dense data.
 struct WordLanes
 {
     using Word = std::uintptr_t;
@@ -62,10 +64,6 @@ struct WordLanes
 
     struct Range
     {
-        Word low;      // keyLow in every lane, without its top bit
-        Word lowHigh;  // the top bit of the complement of keyLow, in every lane
-        Word limit;    // 0x80 - (keySpan + 1) in every lane
-        bool everything; // a span too wide to test: every key passes
     };
 
     static Vec load(const char *at)
@@ -78,25 +76,14 @@ struct WordLanes
         return word;
     }
     static Vec splat(unsigned char byte) { return ones * byte; }
-    // The top bit of every lane that is zero.
-    static Vec zero(Vec x) { return ~(((x & low7) + low7) | x) & high; }
-    static Vec eq(Vec x, Vec y) { return zero(x ^ y); }
-    static Range range(unsigned char keyLow, unsigned char keySpan)
+    // The top bit of every lane where x and y hold the same byte.
+    static Vec eq(Vec x, Vec y)
     {
-        return {ones * (keyLow & 0x7f), ~(ones * keyLow) & high, ones * Word(0x7f - keySpan),
-                keySpan > 0x7f};
+        const Word difference = x ^ y;
+        return ~(((difference & low7) + low7) | difference) & high;
     }
-    static Vec inRange(Vec x, const Range &range)
-    {
-        if (range.everything)
-            return high;
-        // Lane-wise x - keyLow, then lane-wise "below keySpan + 1", which
-        // holds only for differences without their top bit.
-        const Vec difference = ((x | high) - range.low) ^ ((x & high) ^ range.lowHigh);
-        return ~(((difference & low7) + range.limit) | difference) & high;
-    }
-    // The anchors of `anchors` whose key in `keys` lies in the range.
-    static Vec keyed(Vec anchors, Vec keys, const Range &range) { return anchors & inRange(keys, range); }
+    static Range range(unsigned char, unsigned char) { return {}; }
+    static Vec keyed(Vec anchors, Vec, const Range &) { return anchors; }
     static Vec either(Vec x, Vec y) { return x | y; }
     static std::uint64_t mask(Vec x) { return x; }
 };

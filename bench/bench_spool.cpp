@@ -190,8 +190,8 @@ struct CopyPort
 
     void startJob(const QByteArray &job)
     {
-        ::ftruncate(file, 0);
-        ::lseek(file, 0, SEEK_SET);
+        if (::ftruncate(file, 0) != 0 || ::lseek(file, 0, SEEK_SET) != 0)
+            std::printf("the copy file could not be emptied\n");
         host->sendFromThread(job);
     }
 

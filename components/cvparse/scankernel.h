@@ -89,20 +89,15 @@ struct WordLanes
 };
 
 #if defined(__SSE2__)
+// SSE2 compares bytes as signed numbers only: the difference from keyLow and
+// the span are both moved down by 0x80, so that the signed order of the moved
+// values is the unsigned order of the unmoved ones.
 struct Sse2Lanes
 {
     using Vec = __m128i;
+    struct Range { __m128i low, span; }; // both moved down by 0x80
     static constexpr int width = 16;
     static constexpr int bitsPerLane = 1;
-
-    // SSE2 compares bytes as signed numbers only: the difference from keyLow
-    // and the span are both moved down by 0x80, so that the signed order of
-    // the moved values is the unsigned order of the unmoved ones.
-    struct Range
-    {
-        __m128i movedLow; // keyLow - 0x80
-        __m128i movedSpan; // keySpan - 0x80
-    };
 
     static Vec load(const char *at) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at)); }
     static Vec splat(unsigned char byte) { return _mm_set1_epi8(char(byte)); }
@@ -113,7 +108,7 @@ struct Sse2Lanes
     }
     static Vec keyed(Vec anchors, Vec keys, const Range &range)
     {
-        const __m128i outside = _mm_cmpgt_epi8(_mm_sub_epi8(keys, range.movedLow), range.movedSpan);
+        const __m128i outside = _mm_cmpgt_epi8(_mm_sub_epi8(keys, range.low), range.span);
         return _mm_andnot_si128(outside, anchors);
     }
     static Vec either(Vec x, Vec y) { return _mm_or_si128(x, y); }
@@ -125,14 +120,9 @@ struct Sse2Lanes
 struct NeonLanes
 {
     using Vec = uint8x16_t;
+    struct Range { uint8x16_t low, span; };
     static constexpr int width = 16;
     static constexpr int bitsPerLane = 4;
-
-    struct Range
-    {
-        uint8x16_t low;
-        uint8x16_t span;
-    };
 
     static Vec load(const char *at) { return vld1q_u8(reinterpret_cast<const std::uint8_t *>(at)); }
     static Vec splat(unsigned char byte) { return vdupq_n_u8(byte); }

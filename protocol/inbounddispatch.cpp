@@ -33,7 +33,8 @@ void Brevdaemon::readyRead(int socket)
     // the last byte read on. Clearing only those bytes spares a clear of the
     // whole buffer on every full read.
     const int filled = m_bufferUsed + int(std::max<ssize_t>(count, 0));
-    std::memset(m_bufferData + filled, 0, size_t(readLimit - filled));
+    if (filled < readLimit)
+        std::memset(m_bufferData + filled, 0, size_t(readLimit - filled));
     if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
         setReadEnabled(true);
         return;

@@ -14,7 +14,10 @@ repo="$(cd "$(dirname "$0")/.." && pwd)"
 armhf_packages qemu-user gcc
 armhf_sysroot
 armhf_configure
-cmake --build "$build" -j"$(nproc)" --target bench_recognizer >/dev/null
+if ! cmake --build "$build" -j"$(nproc)" --target bench_recognizer >"$out/bench-build.log" 2>&1; then
+    cat "$out/bench-build.log"
+    exit 1
+fi
 
 plugin="$out/qemu-insn-count.so"
 if [ ! -e "$plugin" ] || [ "$repo/scripts/qemu-insn-count.c" -nt "$plugin" ]; then

@@ -161,4 +161,7 @@ private:
     QString m_ribbon1UID;
     QString m_ribbon2UID;
     CVParse m_parser;
+    // The view of m_bufferData that is parsed, reset for each read: a new
+    // view would cost an allocation per read.
+    QByteArray m_parsedView;
 };

@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -27,8 +28,13 @@ void Brevdaemon::readyRead(int socket)
         return;
     setReadEnabled(false);
 
-    std::memset(m_bufferData + m_bufferUsed, 0, size_t(readLimit - m_bufferUsed));
     const ssize_t count = ::read(socket, m_bufferData + m_bufferUsed, size_t(readLimit - m_bufferUsed));
+    // The buffer ends up as if it had been cleared before the read: zero from
+    // the last byte read on. Clearing only those bytes spares a clear of the
+    // whole buffer on every full read.
+    const int filled = m_bufferUsed + int(std::max<ssize_t>(count, 0));
+    if (filled < readLimit)
+        std::memset(m_bufferData + filled, 0, size_t(readLimit - filled));
     if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
         setReadEnabled(true);
         return;
@@ -56,7 +62,8 @@ void Brevdaemon::readyRead(int socket)
     }
     m_bufferData[pass.total] = 0;
 
-    QVector<ParseMatch> matches = m_parser.parse(QByteArray::fromRawData(m_bufferData, pass.total));
+    m_parsedView.setRawData(m_bufferData, uint(pass.total));
+    QVector<ParseMatch> matches = m_parser.parse(m_parsedView);
     m_unfinishedLine = 0;
     for (int i = 0; i < matches.size(); ++i) {
         if (lineStillArriving(matches[i], pass.total)) {

@@ -36,7 +36,7 @@ ssize_t PortReader::read(char *chunk, qint64 wanted)
         const ssize_t count = ::read(m_socket, chunk, size_t(asked));
         if (count > 0) {
             m_waiting = std::max<qint64>(m_waiting - count, 0);
-            m_sinceBytes.restart();
+            m_silenceStarts = true;
             return count;
         }
         // A wake-up without data is no fault; end of file or an error is.
@@ -56,10 +56,16 @@ qint64 PortReader::bytesWaiting()
 }
 
 // Waits until the port is readable, at most until the host has been silent
-// for the bound. The port is polled at least once, even when the bound has
-// passed: time the daemon spent on other work is no silence of the host's.
-bool PortReader::waitForBytes() const
+// for the bound. The silence starts with the first wait after the last bytes
+// (a clock read per chunk would cost more than the chunk's read), so time the
+// daemon spent on other work is no silence of the host's, and the port is
+// polled at least once.
+bool PortReader::waitForBytes()
 {
+    if (m_silenceStarts) {
+        m_sinceBytes.restart();
+        m_silenceStarts = false;
+    }
     pollfd watched = {m_socket, POLLIN, 0};
     for (;;) {
         const qint64 patience = std::max<qint64>(m_silenceMs - m_sinceBytes.elapsed(), 0);

@@ -32,13 +32,14 @@ public:
 
 private:
     qint64 bytesWaiting();
-    bool waitForBytes() const;
+    bool waitForBytes();
 
     const int m_socket;
     const int m_silenceMs;
     qint64 m_waiting = 0;
     bool m_countable = true;
     QElapsedTimer m_sinceBytes;
+    bool m_silenceStarts = false; // bytes came since the last wait
 };
 
 // One update file on its way in: every byte taken as content is hashed and

@@ -1,4 +1,4 @@
-#include "protocol/hostlink.h"
+#include "plainparse.h"
 
 #include <cvparse.h>
 
@@ -6,24 +6,8 @@
 
 namespace {
 
-struct Literal
-{
-    QByteArray bytes;
-    int id;
-};
-using Catalogue = QVector<Literal>;
-
-// The commands as the daemon registers them.
-Catalogue hostCatalogue()
-{
-    Catalogue catalogue;
-    for (const HostLink::InboundCommand &command : HostLink::inboundCommands)
-        catalogue.append({QByteArray(command.literal), command.id});
-    return catalogue;
-}
-
-// Literals with a rare byte of their own each, too many to compare all at
-// once, some the start of another.
+// Literals with a rare byte of their own each, too many to compare in one
+// pass, some the start of another.
 Catalogue manyAnchorsCatalogue()
 {
     Catalogue catalogue;
@@ -36,15 +20,17 @@ Catalogue manyAnchorsCatalogue()
 }
 
 // "id@start+length", for readable comparisons.
-QString describe(int id, int start, int length)
+QString describe(const ParseMatch &match)
 {
-    return QStringLiteral("%1@%2+%3").arg(id).arg(start).arg(length);
+    return QStringLiteral("%1@%2+%3").arg(match.id).arg(match.start).arg(match.length);
 }
 
-// The bytes of `data` from `position` on, without a copy.
-QByteArray from(const QByteArray &data, int position)
+QStringList describe(const QVector<ParseMatch> &matches)
 {
-    return QByteArray::fromRawData(data.constData() + position, data.size() - position);
+    QStringList text;
+    for (const ParseMatch &match : matches)
+        text << describe(match);
+    return text;
 }
 
 CVParse parserFor(const Catalogue &catalogue)
@@ -55,45 +41,40 @@ CVParse parserFor(const Catalogue &catalogue)
     return parser;
 }
 
-// The recognizer's matches described; an `end` that is not the match's last
-// byte is flagged.
-QStringList parseWith(const CVParse &parser, const QByteArray &data)
+// One recognizer on the vector unit where there is one, one on machine words.
+QVector<CVParse> parsersFor(const Catalogue &catalogue)
 {
-    QStringList text;
-    for (const ParseMatch &m : parser.parse(data))
-        text << describe(m.id, m.start, m.length) + (m.end == m.start + m.length - 1 ? "" : " wrong end");
-    return text;
+    QVector<CVParse> parsers{parserFor(catalogue), parserFor(catalogue)};
+    parsers[1].scanWithWords();
+    return parsers;
 }
 
-// The plain reading of the rules: at each position the longest literal that
-// starts there, else the next position; then the earliest proper prefix of a
-// literal that ends the input after the last command.
-QStringList referenceParse(const QByteArray &data, const Catalogue &catalogue)
+// What is wrong with the recognizer's reading of `data`, or nothing: a match
+// that leaves the data or does not hold its literal (a partial one: a proper
+// prefix of one), or any difference from the plain reading.
+QString faultIn(const CVParse &parser, const QByteArray &data, const Catalogue &catalogue)
 {
-    QStringList result;
-    int afterLast = 0;
-    for (int position = 0; position < data.size(); position = std::max(position + 1, afterLast)) {
-        const Literal *longest = nullptr;
-        for (const Literal &literal : catalogue) {
-            if (from(data, position).startsWith(literal.bytes) && (!longest || literal.bytes.size() > longest->bytes.size()))
-                longest = &literal;
-        }
-        if (longest) {
-            result << describe(longest->id, position, longest->bytes.size());
-            afterLast = position + longest->bytes.size();
-        }
+    const QVector<ParseMatch> matches = parser.parse(data);
+    for (const ParseMatch &m : matches) {
+        if (m.start < 0 || m.length < 1 || m.end != m.start + m.length - 1 || m.end >= data.size())
+            return describe(m) + QStringLiteral(" leaves the data");
+        const QByteArray held = data.mid(m.start, m.length);
+        const bool holdsLiteral = std::any_of(catalogue.begin(), catalogue.end(), [&](const Literal &l) {
+            return m.id == ParseMatch::Partial ? l.bytes.size() > m.length && l.bytes.startsWith(held)
+                                               : l.id == m.id && l.bytes == held;
+        });
+        if (!holdsLiteral)
+            return describe(m) + QStringLiteral(" holds no literal: ") + QString::fromLatin1(held.toHex());
     }
-    for (int start = afterLast; start < data.size(); ++start) {
-        for (const Literal &literal : catalogue) {
-            if (literal.bytes.size() > data.size() - start && literal.bytes.startsWith(from(data, start)))
-                return result << describe(ParseMatch::Partial, start, data.size() - start);
-        }
-    }
-    return result;
+    const QStringList plain = describe(plainParse(data.constData(), data.size(), catalogue));
+    if (describe(matches) != plain)
+        return QStringLiteral("%1 instead of %2 in %3")
+            .arg(describe(matches).join(' '), plain.join(' '), QString::fromLatin1(data.toHex()));
+    return QString();
 }
 
 // Up to a full read of whole literals, pieces of literals and stray bytes.
-QByteArray randomBlock(QRandomGenerator &random, const Catalogue &catalogue)
+QByteArray literalBlock(QRandomGenerator &random, const Catalogue &catalogue)
 {
     const QByteArray stray("^~E\r\nxQ5\x01");
     const int size = int(random.bounded(1, 1024));
@@ -107,6 +88,18 @@ QByteArray randomBlock(QRandomGenerator &random, const Catalogue &catalogue)
         }
     }
     return data.left(size);
+}
+
+// Up to a full read of any bytes, or of bytes drawn from the anchors and keys
+// of the host's commands and their near misses, so that anchors stand next
+// to keys in every lane of a step and at both ends of the data.
+QByteArray byteBlock(QRandomGenerator &random, bool caretDense)
+{
+    static const QByteArray dense("^^^^\r\r\r\n\nKZXSEQRFUAPJYTW~,");
+    QByteArray data(int(random.bounded(0, 1024)), Qt::Uninitialized);
+    for (char &byte : data)
+        byte = caretDense ? dense[random.bounded(dense.size())] : char(random.bounded(256));
+    return data;
 }
 
 } // namespace
@@ -146,7 +139,8 @@ private slots:
             if (block.size() + filler.size() + command.bytes.size() > 1023)
                 break;
             block += filler;
-            matches << describe(command.id, block.size(), command.bytes.size());
+            matches << describe({command.id, block.size(), block.size() + command.bytes.size() - 1,
+                                 command.bytes.size()});
             block += command.bytes;
         }
         QTest::newRow("many in one block") << block << matches;
@@ -156,9 +150,10 @@ private slots:
     {
         QFETCH(QByteArray, data);
         QFETCH(QStringList, expected);
-        QCOMPARE(parseWith(parserFor(hostCatalogue()), data), expected);
-        // The random comparison below rests on the plain reading agreeing here.
-        QCOMPARE(referenceParse(data, hostCatalogue()), expected);
+        for (const CVParse &parser : parsersFor(hostCatalogue()))
+            QCOMPARE(describe(parser.parse(data)), expected);
+        // The comparisons below rest on the plain reading agreeing here.
+        QCOMPARE(describe(plainParse(data.constData(), data.size(), hostCatalogue())), expected);
     }
 
     void everyProperPrefixIsPartial()
@@ -166,24 +161,49 @@ private slots:
         const CVParse parser = parserFor(hostCatalogue());
         for (const Literal &command : hostCatalogue()) {
             for (int length = 1; length < command.bytes.size(); ++length) {
-                QCOMPARE(parseWith(parser, QByteArray(900, 'x') + command.bytes.left(length)),
-                         QStringList{describe(ParseMatch::Partial, 900, length)});
+                QCOMPARE(describe(parser.parse(QByteArray(900, 'x') + command.bytes.left(length))),
+                         QStringList{describe({ParseMatch::Partial, 900, 899 + length, length})});
             }
         }
     }
 
-    // With the host's commands, and with more anchor bytes than the
-    // recognizer compares at once.
+    // Each command at every offset of blocks of every length up to a few
+    // steps of the scan, in caret-dense filler: the scan's first and last
+    // positions, the positions done one by one and the lanes of a step.
+    void commandsAtEveryOffset()
+    {
+        const Catalogue catalogue = hostCatalogue();
+        const QByteArray filler("^F^\r\n^A\rS^^X^PE\r");
+        for (const CVParse &parser : parsersFor(catalogue)) {
+            for (int size = 1; size <= 56; ++size) {
+                for (const Literal &command : catalogue) {
+                    for (int at = 0; at < size; ++at) {
+                        QByteArray data = filler.repeated(8).left(size);
+                        data.replace(at, command.bytes.size(), command.bytes);
+                        const QString fault = faultIn(parser, data.left(size), catalogue);
+                        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+                    }
+                }
+            }
+        }
+    }
+
+    // With the host's commands and with more anchor bytes than one pass
+    // compares, on blocks of literals, of any bytes and of caret-dense bytes.
     void randomBlocksMatchThePlainReading()
     {
         QRandomGenerator random(7);
         for (const Catalogue &catalogue : {hostCatalogue(), manyAnchorsCatalogue()}) {
             // One recognizer for all blocks, so that state left from one
             // call would show in the next.
-            const CVParse parser = parserFor(catalogue);
-            for (int round = 0; round < 3000; ++round) {
-                const QByteArray data = randomBlock(random, catalogue);
-                QCOMPARE(parseWith(parser, data), referenceParse(data, catalogue));
+            for (const CVParse &parser : parsersFor(catalogue)) {
+                for (int round = 0; round < 1500; ++round) {
+                    for (const QByteArray &data : {literalBlock(random, catalogue), byteBlock(random, false),
+                                                   byteBlock(random, true)}) {
+                        const QString fault = faultIn(parser, data, catalogue);
+                        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+                    }
+                }
             }
         }
     }

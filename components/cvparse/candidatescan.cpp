@@ -1,134 +1,79 @@
 #include "candidatescan.h"
 
 #include <algorithm>
-#include <cstring>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
+#if defined(__arm__) && !defined(__ARM_NEON)
+#include <sys/auxv.h>
+#ifndef HWCAP_NEON
+#define HWCAP_NEON (1 << 12)
+#endif
+// Built with NEON on its own (candidatescan_neon.cpp), and run only where the
+// processor reports it: the board's baseline does not promise it.
+int scanNeon(const scankernel::Pass &pass, const char *data, int size, int *out);
+#define BREV_NEON_AT_RUN_TIME 1
 #endif
 
 namespace {
 
-// Byte comparisons per sixteen bytes up to which comparing everything at
-// once beats a memchr per anchor byte even on data without any anchor.
-constexpr int maxComparisons = 16;
-constexpr int width = 16;
+using scankernel::Filter;
+using scankernel::Pass;
+
+// The smallest range that holds every key.
+Filter rangeFilter(const CandidateScan::Filter &filter)
+{
+    const auto [lowest, highest] = std::minmax_element(filter.keys.begin(), filter.keys.end());
+    return {filter.anchor, filter.keyOffset, *lowest, static_cast<unsigned char>(*highest - *lowest)};
+}
+
+#ifdef BREV_NEON_AT_RUN_TIME
+const bool neonPresent = (getauxval(AT_HWCAP) & HWCAP_NEON) != 0;
+#endif
+
+scankernel::Scan vectorScan()
+{
+#if defined(__SSE2__)
+    return scankernel::scan<scankernel::Sse2Lanes>;
+#elif defined(__ARM_NEON)
+    return scankernel::scan<scankernel::NeonLanes>;
+#elif defined(BREV_NEON_AT_RUN_TIME)
+    return neonPresent ? scanNeon : nullptr;
+#else
+    return nullptr;
+#endif
+}
 
 } // namespace
 
-void CandidateScan::setFilters(std::vector<Filter> filters)
+CandidateScan::CandidateScan()
 {
-    m_filters = std::move(filters);
-    m_anchors.clear();
-    int comparisons = 0;
-    for (const Filter &filter : m_filters) {
-        if (std::find(m_anchors.begin(), m_anchors.end(), filter.anchor) == m_anchors.end())
-            m_anchors.push_back(filter.anchor);
-        comparisons += 1 + int(filter.keys.size());
-    }
-#ifdef __SSE2__
-    m_compared = !m_filters.empty() && comparisons <= maxComparisons;
-#else
-    m_compared = false;
-    (void)comparisons;
-#endif
+    setLanes(Lanes::Best);
 }
 
-void CandidateScan::scan(const char *data, int size, std::vector<int> &positions) const
+void CandidateScan::setLanes(Lanes lanes)
 {
-#ifdef __SSE2__
-    if (m_compared) {
-        scanCompared(data, size, positions);
-        return;
-    }
-#endif
-    scanByMemchr(data, size, positions);
+    m_scan = lanes == Lanes::Best ? vectorScan() : nullptr;
+    if (!m_scan)
+        m_scan = scankernel::scan<scankernel::WordLanes>;
 }
 
-bool CandidateScan::passes(const char *data, int size, int at) const
+void CandidateScan::setFilters(const std::vector<Filter> &filters)
 {
-    for (const Filter &filter : m_filters) {
-        const int keyAt = at + filter.keyOffset;
-        if (static_cast<unsigned char>(data[at]) != filter.anchor || keyAt < 0 || keyAt >= size)
-            continue;
-        const auto key = static_cast<unsigned char>(data[keyAt]);
-        if (std::find(filter.keys.begin(), filter.keys.end(), key) != filter.keys.end())
-            return true;
+    m_passes.clear();
+    for (size_t i = 0; i < filters.size(); i += 2) {
+        const scankernel::Filter first = rangeFilter(filters[i]);
+        m_passes.push_back({first, i + 1 < filters.size() ? rangeFilter(filters[i + 1]) : first});
     }
-    return false;
 }
 
-#ifdef __SSE2__
-// Sixteen positions per step, reading one byte before and one after them for
-// the keys; the first position and the last few are checked one by one.
-void CandidateScan::scanCompared(const char *data, int size, std::vector<int> &positions) const
+bool CandidateScan::hasVectorLanes()
 {
-    struct Comparison
-    {
-        __m128i anchor;
-        int keyOffset;
-        int keysBegin;
-        int keysEnd;
-    };
-    Comparison comparisons[maxComparisons];
-    __m128i keys[maxComparisons];
-    __m128i anchors[maxComparisons];
-    int filterCount = 0;
-    int keyCount = 0;
-    int anchorCount = 0;
-    for (unsigned char anchor : m_anchors)
-        anchors[anchorCount++] = _mm_set1_epi8(char(anchor));
-    for (const Filter &filter : m_filters) {
-        Comparison &comparison = comparisons[filterCount++];
-        comparison = {_mm_set1_epi8(char(filter.anchor)), filter.keyOffset, keyCount, keyCount};
-        for (unsigned char key : filter.keys)
-            keys[keyCount++] = _mm_set1_epi8(char(key));
-        comparison.keysEnd = keyCount;
-    }
-
-    int at = 0;
-    for (; at < std::min(size, 1); ++at) {
-        if (passes(data, size, at))
-            positions.push_back(at);
-    }
-    for (; at + width + 1 <= size; at += width) {
-        const auto load = [data](int from) {
-            return _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + from));
-        };
-        const __m128i here = load(at);
-        // Most steps of most data hold no anchor byte at all.
-        __m128i anchorFound = _mm_cmpeq_epi8(here, anchors[0]);
-        for (int i = 1; i < anchorCount; ++i)
-            anchorFound = _mm_or_si128(anchorFound, _mm_cmpeq_epi8(here, anchors[i]));
-        if (_mm_movemask_epi8(anchorFound) == 0)
-            continue;
-
-        const __m128i neighbours[] = {load(at - 1), here, load(at + 1)};
-        __m128i found = _mm_setzero_si128();
-        for (int i = 0; i < filterCount; ++i) {
-            const Comparison &comparison = comparisons[i];
-            const __m128i &neighbour = neighbours[comparison.keyOffset + 1];
-            __m128i keyFound = _mm_setzero_si128();
-            for (int k = comparison.keysBegin; k < comparison.keysEnd; ++k)
-                keyFound = _mm_or_si128(keyFound, _mm_cmpeq_epi8(neighbour, keys[k]));
-            found = _mm_or_si128(found, _mm_and_si128(keyFound, _mm_cmpeq_epi8(here, comparison.anchor)));
-        }
-        for (unsigned mask = unsigned(_mm_movemask_epi8(found)); mask; mask &= mask - 1)
-            positions.push_back(at + __builtin_ctz(mask));
-    }
-    for (; at < size; ++at) {
-        if (passes(data, size, at))
-            positions.push_back(at);
-    }
+    return vectorScan() != nullptr;
 }
-#endif
 
-void CandidateScan::scanByMemchr(const char *data, int size, std::vector<int> &positions) const
+int CandidateScan::scan(const char *data, int size, int *positions) const
 {
-    const char *const limit = data + size;
-    for (unsigned char anchor : m_anchors) {
-        for (const char *hit = data;
-             (hit = static_cast<const char *>(std::memchr(hit, anchor, size_t(limit - hit)))); ++hit)
-            positions.push_back(int(hit - data));
-    }
+    int found = 0;
+    for (const Pass &pass : m_passes)
+        found += m_scan(pass, data, size, positions + found);
+    return found;
 }

@@ -1,17 +1,19 @@
 #pragma once
 
+#include "scankernel.h"
+
 #include <vector>
 
 // Finds the positions in a block where a pattern may be anchored: an anchor
-// byte whose neighbour, at the filter's key offset (-1, 0 or 1), is one of
-// the filter's key bytes.
+// byte whose neighbour, at the filter's key offset (-1, 0 or 1), lies in the
+// range of the filter's key bytes. Keys inside the range that belong to no
+// pattern pass too; the caller's key look-up drops them.
 //
 // Print data is dense in some anchor bytes (every label field starts with
-// "^"), so finding each of them with memchr costs a call per field. Where the
-// processor compares sixteen bytes at once and the filters need few
-// comparisons, all anchors and keys are compared together and only the
-// positions that pass come out. Elsewhere every anchor byte comes out, found
-// with memchr, and the caller's key look-up does the filtering.
+// "^"), so the scan compares whole runs of positions at once, with a fixed
+// number of compares per run: two filters per pass over the block, as many
+// passes as the filters need. The same scan runs on a vector unit's lanes
+// where the processor has one and on the bytes of a machine word elsewhere.
 class CandidateScan
 {
 public:
@@ -22,17 +24,25 @@ public:
         std::vector<unsigned char> keys;
     };
 
-    void setFilters(std::vector<Filter> filters);
+    enum class Lanes {
+        Best,  // the vector unit where there is one, else machine words
+        Words, // machine words, even where a vector unit is there
+    };
 
-    // Appends the positions to `positions`, ascending on the compared path.
-    void scan(const char *data, int size, std::vector<int> &positions) const;
+    CandidateScan();
+
+    void setFilters(const std::vector<Filter> &filters);
+    void setLanes(Lanes lanes);
+    // Whether this processor scans with a vector unit for Lanes::Best.
+    static bool hasVectorLanes();
+
+    // The most positions that scan() may write for `size` bytes.
+    int capacity(int size) const { return size * int(m_passes.size()); }
+    // Writes the positions to `positions`, ascending within each pass, and
+    // returns how many.
+    int scan(const char *data, int size, int *positions) const;
 
 private:
-    bool passes(const char *data, int size, int at) const;
-    void scanCompared(const char *data, int size, std::vector<int> &positions) const;
-    void scanByMemchr(const char *data, int size, std::vector<int> &positions) const;
-
-    std::vector<Filter> m_filters;
-    std::vector<unsigned char> m_anchors; // distinct anchor bytes
-    bool m_compared = false;
+    std::vector<scankernel::Pass> m_passes;
+    scankernel::Scan m_scan = nullptr;
 };

@@ -25,7 +25,7 @@ int commonness(unsigned char byte)
 
 CVParse::CVParse()
 {
-    std::fill(std::begin(m_anchorIndex), std::end(m_anchorIndex), qint16(-1));
+    std::fill(std::begin(m_firstProbe), std::end(m_firstProbe), qint16(-1));
 }
 
 CVParse::~CVParse() = default;
@@ -34,8 +34,26 @@ void CVParse::addCommand(const QByteArray &pattern, int id)
 {
     if (pattern.isEmpty())
         return;
-    m_patterns.push_back({pattern, id, anchorOffsetFor(pattern)});
-    m_startsPattern[static_cast<unsigned char>(pattern[0])] = true;
+    Pattern added{pattern, id, anchorOffsetFor(pattern), int(pattern.size())};
+    unsigned char head[8] = {}, headMask[8] = {};
+    for (int i = 0; i < std::min(8, int(pattern.size())); ++i) {
+        head[i] = static_cast<unsigned char>(pattern[i]);
+        headMask[i] = 0xff;
+    }
+    std::memcpy(&added.head, head, sizeof head);
+    std::memcpy(&added.headMask, headMask, sizeof headMask);
+    m_patterns.push_back(added);
+    const auto first = static_cast<unsigned char>(pattern[0]);
+    m_byFirstByte[first].push_back(int(m_patterns.size()) - 1);
+    if (pattern.size() > 1)
+        m_firstBytes.set(first);
+    const auto pairAt = [&pattern](int i) {
+        return static_cast<unsigned char>(pattern[i]) * 256u + static_cast<unsigned char>(pattern[i + 1]);
+    };
+    if (pattern.size() > 1)
+        m_firstPairs.set(pairAt(0));
+    for (int i = 0; i + 2 < pattern.size(); ++i)
+        m_innerPairs.set(pairAt(i));
     m_longest = std::max(m_longest, int(pattern.size()));
     addToProbe(int(m_patterns.size()) - 1);
     updateScan();
@@ -54,9 +72,8 @@ int CVParse::anchorOffsetFor(const QByteArray &bytes) const
         const auto byte = static_cast<unsigned char>(bytes[i]);
         if (commonness(byte) != rarest)
             continue;
-        for (const Anchor &anchor : m_anchors)
-            if (anchor.byte == byte)
-                return i;
+        if (m_firstProbe[byte] >= 0)
+            return i;
         if (firstRarest < 0)
             firstRarest = i;
     }
@@ -80,55 +97,70 @@ void CVParse::addToProbe(int index)
     if (at > 0 && (keyOffset == 0 || commonness(byteAt(at - 1)) > commonness(byteAt(at + 1))))
         keyOffset = -1;
 
-    auto anchor = std::find_if(m_anchors.begin(), m_anchors.end(),
-                               [&](const Anchor &a) { return a.byte == byteAt(at); });
-    if (anchor == m_anchors.end()) {
-        m_anchorIndex[byteAt(at)] = qint16(m_anchors.size());
-        anchor = m_anchors.insert(m_anchors.end(), {byteAt(at), {}});
+    const unsigned char anchor = byteAt(at);
+    int probe = m_firstProbe[anchor];
+    while (probe >= 0 && m_probes[size_t(probe)].keyOffset != keyOffset)
+        probe = m_probes[size_t(probe)].next;
+    if (probe < 0) {
+        Probe added{anchor, keyOffset, {}, m_firstProbe[anchor]};
+        std::fill(std::begin(added.firstByKey), std::end(added.firstByKey), qint16(-1));
+        probe = int(m_probes.size());
+        m_firstProbe[anchor] = qint16(probe);
+        m_probes.push_back(added);
     }
-    auto probe = std::find_if(anchor->probes.begin(), anchor->probes.end(),
-                              [&](const Probe &p) { return p.keyOffset == keyOffset; });
-    if (probe == anchor->probes.end()) {
-        anchor->probes.emplace_back();
-        probe = anchor->probes.end() - 1;
-        probe->keyOffset = keyOffset;
-    }
-    probe->patternsByKey[byteAt(at + keyOffset)].push_back(index);
+    qint16 &first = m_probes[size_t(probe)].firstByKey[byteAt(at + keyOffset)];
+    m_patterns[size_t(index)].next = first;
+    first = qint16(index);
 }
 
 void CVParse::updateScan()
 {
     std::vector<CandidateScan::Filter> filters;
-    for (const Anchor &anchor : m_anchors) {
-        for (const Probe &probe : anchor.probes) {
-            CandidateScan::Filter filter{anchor.byte, probe.keyOffset, {}};
-            for (int key = 0; key < 256; ++key) {
-                if (!probe.patternsByKey[key].empty())
-                    filter.keys.push_back(static_cast<unsigned char>(key));
-            }
-            filters.push_back(std::move(filter));
+    for (const Probe &probe : m_probes) {
+        CandidateScan::Filter filter{probe.anchor, probe.keyOffset, {}};
+        for (int key = 0; key < 256; ++key) {
+            if (probe.firstByKey[key] >= 0)
+                filter.keys.push_back(static_cast<unsigned char>(key));
         }
+        filters.push_back(std::move(filter));
     }
-    m_scan.setFilters(std::move(filters));
+    m_scan.setFilters(filters);
+}
+
+// Most candidates differ from the pattern in its first eight bytes, which one
+// compare of words tells where the data holds eight bytes from `start` on.
+inline bool CVParse::Pattern::foundAt(const char *data, int size, int start) const
+{
+    if (start < 0 || start + length > size)
+        return false;
+    if (start + 8 > size)
+        return std::memcmp(data + start, bytes.constData(), size_t(length)) == 0;
+    std::uint64_t word;
+    std::memcpy(&word, data + start, sizeof word);
+    return ((word ^ head) & headMask) == 0
+           && (length <= 8 || std::memcmp(data + start + 8, bytes.constData() + 8, size_t(length - 8)) == 0);
 }
 
 void CVParse::findComplete(const char *data, int size, std::vector<ParseMatch> &found) const
 {
-    m_candidates.clear();
-    m_scan.scan(data, size, m_candidates);
-    for (int at : m_candidates) {
-        const Anchor &anchor = m_anchors[m_anchorIndex[static_cast<unsigned char>(data[at])]];
-        for (const Probe &probe : anchor.probes) {
-            const int keyAt = at + probe.keyOffset;
+    const size_t capacity = size_t(m_scan.capacity(size));
+    if (m_candidates.size() < capacity)
+        m_candidates.resize(capacity);
+    const int count = m_scan.scan(data, size, m_candidates.data());
+    for (int i = 0; i < count; ++i) {
+        const int at = m_candidates[size_t(i)];
+        for (int probe = m_firstProbe[static_cast<unsigned char>(data[at])]; probe >= 0;
+             probe = m_probes[size_t(probe)].next) {
+            const Probe &filed = m_probes[size_t(probe)];
+            const int keyAt = at + filed.keyOffset;
             if (keyAt < 0 || keyAt >= size)
                 continue;
-            for (int index : probe.patternsByKey[static_cast<unsigned char>(data[keyAt])]) {
-                const Pattern &pattern = m_patterns[index];
+            for (int index = filed.firstByKey[static_cast<unsigned char>(data[keyAt])]; index >= 0;
+                 index = m_patterns[size_t(index)].next) {
+                const Pattern &pattern = m_patterns[size_t(index)];
                 const int start = at - pattern.anchorOffset;
-                const int length = pattern.bytes.size();
-                if (start >= 0 && start + length <= size
-                    && std::memcmp(data + start, pattern.bytes.constData(), size_t(length)) == 0)
-                    found.push_back({pattern.id, start, start + length - 1, length});
+                if (pattern.foundAt(data, size, start))
+                    found.push_back({pattern.id, start, start + pattern.length - 1, pattern.length});
             }
         }
     }
@@ -138,17 +170,33 @@ void CVParse::findComplete(const char *data, int size, std::vector<ParseMatch> &
 // proper prefix of some pattern, or -1.
 int CVParse::partialStart(const char *data, int size, int from) const
 {
-    for (int start = std::max(from, size - (m_longest - 1)); start < size; ++start) {
-        if (!m_startsPattern[static_cast<unsigned char>(data[start])])
-            continue;
+    if (from >= size)
+        return -1;
+    // A partial match of two bytes or more ends in a pair of bytes that a
+    // pattern holds before its last byte; most blocks end in no such pair,
+    // and then only the last byte can begin one.
+    const auto last = static_cast<unsigned char>(data[size - 1]);
+    if (size - from < 2 || !m_innerPairs[static_cast<unsigned char>(data[size - 2]) * 256u + last])
+        return m_firstBytes[last] ? size - 1 : -1;
+    for (int start = std::max(from, size - (m_longest - 1)); start < size - 1; ++start) {
         const int rest = size - start;
-        for (const Pattern &pattern : m_patterns) {
-            if (rest < pattern.bytes.size()
-                && std::memcmp(data + start, pattern.bytes.constData(), rest) == 0)
+        const auto first = static_cast<unsigned char>(data[start]);
+        // Most starts fail on their first two bytes.
+        if (!m_firstPairs[first * 256u + static_cast<unsigned char>(data[start + 1])])
+            continue;
+        for (int index : m_byFirstByte[first]) {
+            const QByteArray &pattern = m_patterns[size_t(index)].bytes;
+            const char *bytes = pattern.constData();
+            if (rest >= pattern.size())
+                continue;
+            int same = 1; // the first byte picked the pattern
+            while (same < rest && data[start + same] == bytes[same])
+                ++same;
+            if (same == rest)
                 return start;
         }
     }
-    return -1;
+    return m_firstBytes[last] ? size - 1 : -1;
 }
 
 QVector<ParseMatch> CVParse::parse(const QByteArray &data) const
@@ -158,20 +206,22 @@ QVector<ParseMatch> CVParse::parse(const QByteArray &data) const
 
     m_found.clear();
     findComplete(bytes, size, m_found);
-    std::sort(m_found.begin(), m_found.end(), [](const ParseMatch &a, const ParseMatch &b) {
-        return a.start != b.start ? a.start < b.start : a.length > b.length;
-    });
+    if (m_found.size() > 1) {
+        std::sort(m_found.begin(), m_found.end(), [](const ParseMatch &a, const ParseMatch &b) {
+            return a.start != b.start ? a.start < b.start : a.length > b.length;
+        });
+    }
 
-    QVector<ParseMatch> result;
+    m_result.clear();
     int lastEnd = -1;
     for (const ParseMatch &match : m_found) {
         if (match.start > lastEnd) {
-            result.append(match);
+            m_result.append(match);
             lastEnd = match.end;
         }
     }
     const int partial = partialStart(bytes, size, lastEnd + 1);
     if (partial >= 0)
-        result.append({ParseMatch::Partial, partial, size - 1, size - partial});
-    return result;
+        m_result.append({ParseMatch::Partial, partial, size - 1, size - partial});
+    return m_result;
 }

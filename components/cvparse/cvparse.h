@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QVector>
 
+#include <bitset>
 #include <cstdint>
 #include <vector>
 
@@ -26,10 +27,10 @@ struct ParseMatch
 // Each pattern is given one anchor: a byte of the pattern that is rare in
 // ordinary data, chosen so that few distinct anchor bytes cover all patterns.
 // Each pattern also has a key: the byte next to its anchor. parse() finds
-// the positions that hold an anchor byte next to one of its keys
-// (CandidateScan), and there the key picks the few patterns worth comparing,
-// so the cost follows the input length and the number of such positions, not
-// the number of patterns times the input length.
+// the positions that hold an anchor byte next to a byte in the range of its
+// keys (CandidateScan), and there the key picks the few patterns worth
+// comparing, so the cost follows the input length and the number of such
+// positions, not the number of patterns times the input length.
 class CVParse
 {
 public:
@@ -44,24 +45,33 @@ public:
     // longest pattern less one byte.
     QVector<ParseMatch> parse(const QByteArray &data) const;
 
+    // Scans with machine words even where a vector unit is there, so that
+    // tests and benchmarks reach the scan that machines without one run.
+    void scanWithWords() { m_scan.setLanes(CandidateScan::Lanes::Words); }
+
 private:
     struct Pattern
     {
         QByteArray bytes;
         int id;
         int anchorOffset;
+        int length;
+        // The first eight bytes as one word, and the bytes of it that count.
+        std::uint64_t head = 0;
+        std::uint64_t headMask = 0;
+        int next = -1; // the next pattern of the same probe and key
+
+        bool foundAt(const char *data, int size, int start) const;
     };
     // The patterns of one anchor byte whose key lies at the same distance
-    // from the anchor, sorted by their key byte.
+    // from the anchor, chained by their key byte. The lookups of a candidate
+    // are flat tables, since most candidates have no pattern at all.
     struct Probe
     {
+        unsigned char anchor;
         int keyOffset;
-        std::vector<int> patternsByKey[256]; // indices into m_patterns
-    };
-    struct Anchor
-    {
-        unsigned char byte;
-        std::vector<Probe> probes;
+        qint16 firstByKey[256]; // index into m_patterns, or -1
+        int next = -1;          // the next probe of the same anchor byte
     };
 
     int anchorOffsetFor(const QByteArray &bytes) const;
@@ -71,11 +81,17 @@ private:
     int partialStart(const char *data, int size, int from) const;
 
     std::vector<Pattern> m_patterns;
-    std::vector<Anchor> m_anchors;
-    qint16 m_anchorIndex[256]; // index into m_anchors by byte, or -1
+    std::vector<Probe> m_probes;
+    qint16 m_firstProbe[256]; // index into m_probes by anchor byte, or -1
     CandidateScan m_scan;
+    std::vector<int> m_byFirstByte[256]; // indices into m_patterns
+    std::bitset<256> m_firstBytes;       // bytes that begin a pattern of two bytes or more
+    std::bitset<65536> m_firstPairs;     // first byte * 256 + second byte
+    std::bitset<65536> m_innerPairs;     // byte pairs that can end a proper prefix
     mutable std::vector<int> m_candidates;   // scratch, reused across calls
     mutable std::vector<ParseMatch> m_found; // scratch, reused across calls
-    bool m_startsPattern[256] = {};
+    // The result, kept so that its storage serves the next call once the
+    // caller has let go of its copy.
+    mutable QVector<ParseMatch> m_result;
     int m_longest = 0;
 };

@@ -51,6 +51,18 @@ class UpdateHelperTest : public QObject
     Q_OBJECT
 
 private slots:
+    // An installer that ends while its dpkg runs (the daemon stopping mid
+    // update) ends dpkg with it, without reporting into the ended installer.
+    void endsWhileDpkgRuns()
+    {
+        auto *install = new Install({"a.deb"});
+        install->env.setAction(QStringLiteral("dpkg"), QStringLiteral("touch '%1'; sleep 30\n")
+                                                           .arg(install->env.path(QStringLiteral("started"))));
+        install->install(QStringLiteral("a.deb"), false);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(install->env.path(QStringLiteral("started"))), installWaitMs);
+        delete install;
+    }
+
     // Each call installs its own package and nothing else in the folder, with
     // the downgrade option of its flag. A call while dpkg runs waits its
     // turn, and installs what it was given even if the file is replaced

@@ -17,6 +17,13 @@ UpdateHelper::UpdateHelper(QObject *parent)
     connect(&m_dpkg, &QProcess::errorOccurred, this, &UpdateHelper::onErrorOccurred);
 }
 
+// A dpkg still running is ended with the installer, and its end must not
+// reach an installer half destroyed.
+UpdateHelper::~UpdateHelper()
+{
+    m_dpkg.disconnect(this);
+}
+
 void UpdateHelper::installLocalUpdate(const QString &package, bool allowDowngrade)
 {
     if (!QFileInfo(package).isFile() || !package.endsWith(QLatin1String(".deb"))) {

@@ -32,6 +32,7 @@ public:
     enum Error { NoPackage = 1, InstallerNotStarted = 2, InstallFailed = 3, PackageNotKept = 4 };
 
     explicit UpdateHelper(QObject *parent = nullptr);
+    ~UpdateHelper() override;
 
     // With `allowDowngrade` the package may replace a newer installed
     // version, as a host rolling a printer back needs; without it dpkg

@@ -105,7 +105,7 @@ TransferEnd receiveFromPort(IncomingFile &incoming, qint64 size, PortReader &por
                      << "countCharsRead" << countCharsRead;
         QCoreApplication::processEvents();
         if (!portStillOpen())
-            return TransferEnd::PortFailed;
+            return TransferEnd::PortClosed;
     }
     return TransferEnd::Complete;
 }

@@ -59,7 +59,8 @@ struct IncomingFile
 enum class TransferEnd {
     Complete,
     HostSilent,
-    PortFailed, // a failed read, the host end hung up, or the port was closed
+    PortFailed, // a failed read or the host end hung up, logged as it happens
+    PortClosed, // the events run between chunks closed the port
 };
 
 // Takes the rest of the file from the port in chunks of at most 256 bytes,

@@ -91,8 +91,10 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
     // A file cut short is never checked nor installed, even if the digest
     // sent happens to cover the bytes that came.
     if (end != TransferEnd::Complete) {
-        qDebug() << "update transfer incomplete:" << incoming.received << "of" << header.size << "bytes,"
-                 << (end == TransferEnd::HostSilent ? "the host went silent" : "the link failed");
+        // A failed read has said so already: one line per transfer.
+        if (end != TransferEnd::PortFailed)
+            qDebug() << "update transfer incomplete:" << incoming.received << "of" << header.size << "bytes,"
+                     << (end == TransferEnd::HostSilent ? "the host went silent" : "the port was closed");
         queueMessage(HostLink::UpdateError, QString::number(HostLink::TransferIncomplete));
         return;
     }

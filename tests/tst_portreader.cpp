@@ -87,7 +87,7 @@ private slots:
         QCOMPARE(written.readAll(), content);
 
         IncomingFile closedMidway;
-        QCOMPARE(receiveFromPort(closedMidway, 1000, port, [] { return false; }), TransferEnd::PortFailed);
+        QCOMPARE(receiveFromPort(closedMidway, 1000, port, [] { return false; }), TransferEnd::PortClosed);
         QCOMPARE(closedMidway.received, qint64(12));
         pipe.hangUp();
         IncomingFile hungUp;

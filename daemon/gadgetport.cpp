@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -22,8 +23,10 @@ void Brevdaemon::initialize()
     if (m_jobFd >= 0)
         ::close(m_jobFd);
     m_jobFd = ::open(qPrintable(m_settings.jobFilePath), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0070);
-    if (m_jobFd < 0)
-        qDebug() << "Error opening outfile:" << errno;
+    if (m_jobFd < 0) {
+        const int error = errno;
+        qCritical() << "Error opening outfile:" << error << std::strerror(error);
+    }
 
     m_portRetryTimer.stop();
     m_portRetryDelayMs = m_settings.portRetryMinMs;
@@ -41,8 +44,9 @@ void Brevdaemon::openDevice()
     // standing in for the device as its controlling terminal.
     m_gadgetFd = ::open(qPrintable(m_settings.gadgetPath), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (m_gadgetFd < 0) {
+        const int error = errno;
         if (!m_portFaulted)
-            qDebug() << "Error opening gadget:" << errno;
+            qWarning() << "Error opening gadget:" << error << std::strerror(error);
         m_portFaulted = true;
         retryPortLater();
         return;
@@ -91,7 +95,7 @@ void Brevdaemon::setReadEnabled(bool enabled)
 void Brevdaemon::pauseReading(int error)
 {
     if (!m_portFaulted)
-        qDebug("Error %d reading from %s\n", error, qPrintable(m_settings.gadgetPath));
+        qWarning("Error %d reading from %s\n", error, qPrintable(m_settings.gadgetPath));
     m_portFaulted = true;
     retryPortLater();
 }

@@ -40,7 +40,7 @@ void Brevdaemon::dropOneLine()
     const int keepAlive = m_writeQueue->indexOf(QStringLiteral("PING\r\n"));
     const QString dropped = m_writeQueue->takeAt(keepAlive >= 0 ? keepAlive : 0);
     if (m_droppedLines++ == 0)
-        qDebug() << "outbound queue full, the host is not reading; dropped:" << dropped.trimmed();
+        qWarning() << "outbound queue full, the host is not reading; dropped:" << dropped.trimmed();
 }
 
 bool Brevdaemon::hasUnsentLines() const
@@ -89,7 +89,7 @@ void Brevdaemon::readyWrite(int socket)
 
     if (m_unsentText.isEmpty()) {
         if (m_droppedLines > 0)
-            qDebug() << "the host reads again;" << m_droppedLines << "lines were dropped";
+            qInfo() << "the host reads again;" << m_droppedLines << "lines were dropped";
         m_droppedLines = 0;
     } else {
         m_batchTimer.start();

@@ -55,7 +55,7 @@ void Brevdaemon::readyRead(int socket)
     pass.total = m_bufferUsed + m_lastReadCount;
     if (pass.total > bufferSize) {
         static const char tooLong[] = "Read exceeds buffer space";
-        qDebug() << tooLong;
+        qWarning() << tooLong;
         std::fwrite(tooLong, 1, sizeof tooLong - 1, stderr);
         setReadEnabled(true);
         return;
@@ -201,8 +201,9 @@ void Brevdaemon::appendToJob(const char *bytes, int count)
     while (count > 0) {
         const ssize_t written = ::write(m_jobFd, bytes, size_t(count));
         if (written <= 0) {
+            const int error = written < 0 ? errno : ENOSPC;
             if (!m_jobWriteFailed)
-                qDebug() << "write error" << errno;
+                qWarning() << "write error" << error << std::strerror(error);
             m_jobWriteFailed = true;
             return;
         }

@@ -19,7 +19,7 @@ void Brevdaemon::applyEthernetConfig(int start, const ReadPass &pass)
     const QList<QByteArray> fields =
         CommandFields::endedLineFields(QByteArray::fromRawData(m_bufferData + start, pass.total - start));
     if (fields.size() < 5) {
-        qDebug() << "network configuration refused: missing fields";
+        qWarning() << "network configuration refused: missing fields";
         queueMessage(HostLink::UpdateError, QString::number(HostLink::ConfigCommandRefused));
         return;
     }
@@ -41,7 +41,7 @@ void Brevdaemon::applyShip(int start, const ReadPass &pass)
     const QList<QByteArray> fields =
         CommandFields::endedLineFields(QByteArray::fromRawData(m_bufferData + start, pass.total - start));
     if (fields.size() < 2) {
-        qDebug() << "ship setting refused: missing field";
+        qWarning() << "ship setting refused: missing field";
         queueMessage(HostLink::UpdateError, QString::number(HostLink::ConfigCommandRefused));
         return;
     }

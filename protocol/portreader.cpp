@@ -95,13 +95,13 @@ TransferEnd receiveFromPort(IncomingFile &incoming, qint64 size, PortReader &por
         if (countCharsRead == PortReader::HostSilent)
             return TransferEnd::HostSilent;
         if (countCharsRead == PortReader::PortFailed) {
-            qDebug() << "countCharsRead (write maxSize" << countCharsRead << ")";
+            qWarning() << "countCharsRead (write maxSize" << countCharsRead << ")";
             return TransferEnd::PortFailed;
         }
         const qint64 written = incoming.take(chunk, countCharsRead);
         incoming.file.waitForBytesWritten(1000);
         if (written < 1 && !incoming.discarded)
-            qDebug() << "Failed to write m_bufferData " << QByteArray(chunk, int(countCharsRead)).constData()
+            qWarning() << "Failed to write m_bufferData " << QByteArray(chunk, int(countCharsRead)).constData()
                      << "countCharsRead" << countCharsRead;
         QCoreApplication::processEvents();
         if (!portStillOpen())

@@ -93,7 +93,7 @@ void Brevdaemon::submitJob()
     const QString failedJob = m_settings.jobFilePath + QStringLiteral(".failed");
     QFile::remove(failedJob);
     QFile::rename(m_settings.jobFilePath, failedJob);
-    qDebug().noquote() << "print job not taken:" << m_settings.printProgram
+    qCritical().noquote() << "print job not taken:" << m_settings.printProgram
                        << (lp.error() == QProcess::UnknownError ? QStringLiteral("exit status %1").arg(lp.exitCode())
                                                                 : lp.errorString())
                        << QString::fromLocal8Bit(lp.readAll()).trimmed() << "- job kept as" << failedJob;
@@ -102,7 +102,7 @@ void Brevdaemon::submitJob()
 
 void Brevdaemon::onPrintDone()
 {
-    qDebug() << "Enable read of next job";
+    qInfo() << "Enable read of next job";
     restartPort();
 }
 
@@ -121,7 +121,7 @@ void Brevdaemon::onQueueFull()
 
 void Brevdaemon::retryPrint()
 {
-    qDebug() << "Print failed, retry";
+    qWarning() << "Print failed, retry";
     submitJob();
     setReadEnabled(false);
 }

@@ -47,7 +47,7 @@ void Brevdaemon::reportSoftwareVersion()
     // A removed package whose configuration files remain is no installed one.
     const QApt::Package *package = m_backend.package(QStringLiteral("cvipc"));
     if (!package || !package->isInstalled()) {
-        qDebug() << "failed to obtain software version";
+        qWarning() << "failed to obtain software version";
         return;
     }
     queueMessage(HostLink::SoftwareVersion, package->installedVersion() + QLatin1Char(',') + engineVersion);
@@ -64,14 +64,14 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
     const QByteArray held = QByteArray::fromRawData(m_bufferData + start, pass.total - start);
     const TransferHeader header = parseTransferHeader(held);
     if (header.problem == TransferHeader::Incomplete) {
-        qDebug() << "update refused: incomplete transfer header";
+        qWarning() << "update refused: incomplete transfer header";
         queueMessage(HostLink::UpdateError, QString::number(HostLink::TransferHeaderRefused));
         return;
     }
     IncomingFile incoming;
     incoming.discarded = header.problem == TransferHeader::BadName;
     if (incoming.discarded) {
-        qDebug() << "update refused: bad file name" << header.name;
+        qWarning() << "update refused: bad file name" << header.name;
         queueMessage(HostLink::UpdateError, QString::number(HostLink::TransferNameRefused));
     } else {
         // A new file, never the old one rewritten: an installation still
@@ -93,13 +93,13 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
     if (end != TransferEnd::Complete) {
         // A failed read has said so already: one line per transfer.
         if (end != TransferEnd::PortFailed)
-            qDebug() << "update transfer incomplete:" << incoming.received << "of" << header.size << "bytes,"
+            qWarning() << "update transfer incomplete:" << incoming.received << "of" << header.size << "bytes,"
                      << (end == TransferEnd::HostSilent ? "the host went silent" : "the port was closed");
         queueMessage(HostLink::UpdateError, QString::number(HostLink::TransferIncomplete));
         return;
     }
     if (incoming.writeFailed || incoming.file.error() != QFileDevice::NoError) {
-        qDebug() << "update file could not be written:" << incoming.file.fileName();
+        qWarning() << "update file could not be written:" << incoming.file.fileName();
         queueMessage(HostLink::UpdateError, QString::number(HostLink::TransferFileUnwritable));
         return;
     }
@@ -109,7 +109,7 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
         m_updateHelper.installLocalUpdate(incoming.file.fileName(), true);
         return;
     }
-    qDebug().noquote() << "md5 check failed:" << '"' + digest + '"' << '"' + header.digest + '"';
+    qWarning().noquote() << "md5 check failed:" << '"' + digest + '"' << '"' + header.digest + '"';
     queueMessage(HostLink::UpdateError, QString::number(HostLink::DigestMismatch, 10));
 }
 

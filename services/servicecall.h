@@ -17,12 +17,12 @@ template <typename T>
 bool callForValue(QDBusInterface *service, const char *method, T &value, SilentServices &silent)
 {
     if (silent.contains(service)) {
-        qDebug() << "not asked, it did not answer before:" << service->service() << method;
+        qWarning() << "not asked, it did not answer before:" << service->service() << method;
         return false;
     }
     const QDBusReply<T> reply = service->call(QLatin1String(method));
     if (!reply.isValid()) {
-        qDebug() << "reply invalid";
+        qWarning() << "reply invalid";
         if (reply.error().type() == QDBusError::NoReply || reply.error().type() == QDBusError::Timeout)
             silent.insert(service);
         return false;

@@ -27,7 +27,7 @@ bool createInterface(QDBusInterface *&member, const char *name, const char *inte
     member->setTimeout(callTimeoutMs);
     if (member->isValid())
         return true;
-    qDebug() << (QByteArray("Failed to create the interface to ") + logName).constData();
+    qWarning() << (QByteArray("Failed to create the interface to ") + logName).constData();
     return false;
 }
 
@@ -46,9 +46,9 @@ void subscribe(QObject *receiver, const char *name, const char *interface,
                         QLatin1String(row.signal), receiver, row.slot))
             continue;
         if (row.withBusError)
-            qDebug() << row.failure << " error:" << bus.lastError().message();
+            qWarning() << row.failure << " error:" << bus.lastError().message();
         else
-            qDebug() << row.failure;
+            qWarning() << row.failure;
     }
 }
 

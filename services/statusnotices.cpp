@@ -44,7 +44,7 @@ QString checkedLevel(double percent)
 {
     const QString level = levelNumber(percent);
     if (level.isEmpty())
-        qDebug() << "level out of range:" << percent;
+        qWarning() << "level out of range:" << percent;
     return level;
 }
 

@@ -154,7 +154,7 @@ private slots:
         QCOMPARE(Requests::answerText(findCommand(QStringLiteral("version"))->queryItems, {{11, "1.0,2.3"}}),
                  QStringLiteral("Software package: 1.0\nPrint engine:     2.3"));
         QCOMPARE(LinkFormat::networkText(QStringLiteral("1,a,b,c,m")),
-                 QStringLiteral("Mode:       1\nSetting A:  a\nSetting B:  b\nSetting C:  c\nExtra:      m"));
+                 QStringLiteral("Mode:       1\nAddress:    a\nNetmask:    b\nGateway:    c\nExtra:      m"));
         // A short record never reads past its end.
         QCOMPARE(LinkFormat::networkText(QStringLiteral("0")).count(QLatin1Char('\n')), 4);
 

@@ -84,7 +84,7 @@ QString versionText(const QString &payload)
 
 QString networkText(const QString &payload)
 {
-    static const char *const labels[] = {"Mode", "Setting A", "Setting B", "Setting C", "Extra"};
+    static const char *const labels[] = {"Mode", "Address", "Netmask", "Gateway", "Extra"};
     const QStringList fields = payload.split(QLatin1Char(','));
     QStringList rows;
     for (int index = 0; index < 5; ++index)

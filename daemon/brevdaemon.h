@@ -101,7 +101,7 @@ private:
     // protocol/printjob.cpp
     void appendAtMarker(const ParseMatch &marker, ReadPass &pass);
     void onJobZMarker(const ParseMatch &marker, ReadPass &pass);
-    void onJobEndsMarker(const ParseMatch &marker, ReadPass &pass);
+    void onJobEndCountMarker(const ParseMatch &marker, ReadPass &pass);
     void onJobEndMarker(const ParseMatch &marker, const QVector<ParseMatch> &matches, ReadPass &pass);
     void submitJob();
     void restartPort();

@@ -3,9 +3,9 @@
 namespace HostLink {
 
 const std::array<InboundCommand, 19> inboundCommands = {{
-    {"^K", JobEnds},
+    {"^K", JobEndCount},
     {"^Z", JobZ},
-    {"E\r\n", JobEnd},
+    {"E\r\n", JobEndMarker},
     {"^UPDATE\r\n", StartUpdater},
     {"^XFER", Transfer},
     {"SIREQ\r\n", SupplyId},

@@ -16,7 +16,7 @@ enum MessageId : int {
     Ribbon1Level = 5,
     Ribbon2Level = 6,
     PrinterStatus = 7,
-    JobEnd = 9,
+    JobEndMarker = 9,        // "E" CR LF, the end of a job (or of its first half)
     StartUpdater = 10,
     SoftwareVersion = 11,
     UpdateProgress = 12,
@@ -25,8 +25,8 @@ enum MessageId : int {
     SetEthernetConfig = 15,
     EthernetConfig = 16,
     SetShip = 17,
-    JobEnds = 19,
-    JobZ = 20,
+    JobEndCount = 19,        // "^K": how many end markers complete the job
+    JobZ = 20,               // "^Z": 0 makes every "^K" a one-end job
     SupplyUid = 21,
     Ribbon1Uid = 22,
     Ribbon2Uid = 23,

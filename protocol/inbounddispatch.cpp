@@ -92,13 +92,13 @@ void Brevdaemon::readyRead(int socket)
 void Brevdaemon::dispatch(const ParseMatch &match, const QVector<ParseMatch> &matches, ReadPass &pass)
 {
     switch (match.id) {
-    case HostLink::JobEnds:
-        onJobEndsMarker(match, pass);
+    case HostLink::JobEndCount:
+        onJobEndCountMarker(match, pass);
         break;
     case HostLink::JobZ:
         onJobZMarker(match, pass);
         break;
-    case HostLink::JobEnd:
+    case HostLink::JobEndMarker:
         onJobEndMarker(match, matches, pass);
         break;
     case HostLink::StartUpdater:

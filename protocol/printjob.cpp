@@ -42,7 +42,7 @@ void Brevdaemon::onJobZMarker(const ParseMatch &marker, ReadPass &pass)
 
 // Only the first "^K" of a job decides how many end markers complete it,
 // unless "^Z0" made every job a single-end one.
-void Brevdaemon::onJobEndsMarker(const ParseMatch &marker, ReadPass &pass)
+void Brevdaemon::onJobEndCountMarker(const ParseMatch &marker, ReadPass &pass)
 {
     if (m_jobZValue == 0)
         m_jobEndsExpected = 1;
@@ -61,7 +61,7 @@ void Brevdaemon::onJobEndMarker(const ParseMatch &marker, const QVector<ParseMat
 
     // The start of the next job waits in the buffer for the port's restart,
     // unless nothing but print data follows the last end marker.
-    if (matches.last().id != HostLink::JobEnd)
+    if (matches.last().id != HostLink::JobEndMarker)
         carryOver(marker.end + 1, pass.total);
     else
         m_bufferUsed = 0;

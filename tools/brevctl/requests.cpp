@@ -60,8 +60,8 @@ QString answerText(const QList<QueryItem> &items, const QHash<int, QString> &ans
 
 bool isWholeJob(const QByteArray &content)
 {
-    const int jobMarker = content.indexOf(literal(JobEnds));
-    return jobMarker >= 0 && content.indexOf(literal(JobEnd), jobMarker) > jobMarker;
+    const int jobMarker = content.indexOf(literal(JobEndCount));
+    return jobMarker >= 0 && content.indexOf(literal(JobEndMarker), jobMarker) > jobMarker;
 }
 
 QByteArray transfer(const QString &name, const QByteArray &content)

@@ -116,6 +116,7 @@ private:
     void receiveTransfer(int start, int socket, const ReadPass &pass);
 
     // protocol/networkconfig.cpp
+    QList<QByteArray> configLineFields(int start, const ReadPass &pass, int count, const char *refusal);
     void applyEthernetConfig(int start, const ReadPass &pass);
     void requestEthernetConfig();
     void applyShip(int start, const ReadPass &pass);

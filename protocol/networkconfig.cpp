@@ -11,18 +11,30 @@
 // The calls to the utility service need no answer: they are sent without
 // waiting for one, so that a hung service never holds up the link.
 
+// The fields of the configuration command at `start` (field 0 the command
+// itself): at least `count` of them, in a line that has ended. Otherwise the
+// command is refused, with `refusal` in the log and code 35 to the host, and
+// there are none.
+QList<QByteArray> Brevdaemon::configLineFields(int start, const ReadPass &pass, int count, const char *refusal)
+{
+    const QList<QByteArray> fields =
+        CommandFields::endedLineFields(QByteArray::fromRawData(m_bufferData + start, pass.total - start));
+    if (fields.size() >= count)
+        return fields;
+    qWarning() << refusal;
+    queueMessage(HostLink::UpdateError, QString::number(HostLink::ConfigCommandRefused));
+    return {};
+}
+
 // "^SETETHCONF,<int>,<text>,<text>,<text>\r\n" goes to the utility service.
 // Without all four fields and the carriage return that ends the last, the
 // command is refused: a half-received setting must not reach the network.
 void Brevdaemon::applyEthernetConfig(int start, const ReadPass &pass)
 {
     const QList<QByteArray> fields =
-        CommandFields::endedLineFields(QByteArray::fromRawData(m_bufferData + start, pass.total - start));
-    if (fields.size() < 5) {
-        qWarning() << "network configuration refused: missing fields";
-        queueMessage(HostLink::UpdateError, QString::number(HostLink::ConfigCommandRefused));
+        configLineFields(start, pass, 5, "network configuration refused: missing fields");
+    if (fields.isEmpty())
         return;
-    }
     m_utilityInterface->call(QDBus::NoBlock, QLatin1String(Services::Utility::setEthernetConfig),
                              CommandFields::integer(fields[1]), CommandFields::text(fields[2]),
                              CommandFields::text(fields[3]), CommandFields::text(fields[4]));
@@ -38,13 +50,9 @@ void Brevdaemon::requestEthernetConfig()
 // value whose digits are split over two reads is not set cut short.
 void Brevdaemon::applyShip(int start, const ReadPass &pass)
 {
-    const QList<QByteArray> fields =
-        CommandFields::endedLineFields(QByteArray::fromRawData(m_bufferData + start, pass.total - start));
-    if (fields.size() < 2) {
-        qWarning() << "ship setting refused: missing field";
-        queueMessage(HostLink::UpdateError, QString::number(HostLink::ConfigCommandRefused));
+    const QList<QByteArray> fields = configLineFields(start, pass, 2, "ship setting refused: missing field");
+    if (fields.isEmpty())
         return;
-    }
     m_utilityInterface->call(QDBus::NoBlock, QLatin1String(Services::Utility::setShip),
                              CommandFields::integer(fields[1]));
 }

@@ -24,25 +24,8 @@ public:
     // waits until they are on the bus.
     bool start(const QStringList &services = {});
 
-    // Sends one command and waits for its answer; true on "ok". Commands:
-    //   reply <service> <method> <value>   method's reply from now on
-    //   fail <service> <method>            method answers with an error
-    //   hang <service> <method>            method never answers
-    //   emit <service> <signal> [args...]  emits a signal; args by signal:
-    //       R6_Error <int>; R6_R6SupplyID|R6_R6SupplyUID|R6_R6Ribbon1UID|
-    //       R6_R6Ribbon2UID <text>; R6_R6RibbonIDs <id>[,<id>...] (none: empty
-    //       list); R6_PrintQueueComplete; R6_PrintQueueFull;
-    //       SUPPLYD_*PercentChanged <double>;
-    //       onEthernetConfigChanged <int> <t1> <t2> <t3> <t4> <t5> (a text "-"
-    //       is a null string) or onEthernetConfigChanged hex:<bytes as hex>
-    //   stop <service>                     leaves the bus
-    //   start <service>                    takes its name again
-    //   replyas <service> <method> <type>|none [<value>]
-    //                                      reply of any basic D-Bus type, or none
-    //   refresh on|off                     whether "refreshAll" re-emits the last
-    //                                      emitted status, IDs and UIDs (on at start)
-    // Emitting R6_Error or a SUPPLYD_* level also sets the reply of getError
-    // or of the level's method. Words with blanks go in double quotes.
+    // Sends one command and waits for its answer; true on "ok". The commands
+    // are brevsim's own ("brevsim --help" lists them).
     bool command(const QString &line);
 
     // Every "call ..." line seen so far, without the "call " prefix.

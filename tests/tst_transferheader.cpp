@@ -30,6 +30,7 @@ private slots:
         QTest::newRow("digits then text") << QByteArray("7kB") << 7;
         QTest::newRow("negative") << QByteArray("-5") << -5;
         QTest::newRow("no digits") << QByteArray("size") << 0;
+        QTest::newRow("leading zero, still decimal") << QByteArray("010") << 10;
         QTest::newRow("beyond 32 bits") << QByteArray("99999999999") << int(INT_MAX);
     }
 

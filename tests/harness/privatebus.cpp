@@ -21,8 +21,6 @@ const char config[] = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus B
 
 } // namespace
 
-PrivateBus::PrivateBus() = default;
-
 PrivateBus::~PrivateBus()
 {
     m_daemon.kill();
@@ -50,7 +48,7 @@ bool PrivateBus::start()
         if (!m_daemon.waitForReadyRead(30000))
             return false;
     }
-    m_address = QString::fromLatin1(m_daemon.readLine().trimmed());
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_address.toLatin1());
-    return !m_address.isEmpty();
+    const QByteArray address = m_daemon.readLine().trimmed();
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+    return !address.isEmpty();
 }

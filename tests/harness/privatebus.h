@@ -9,14 +9,11 @@
 class PrivateBus
 {
 public:
-    PrivateBus();
     ~PrivateBus();
 
     bool start();
-    QString address() const { return m_address; }
 
 private:
     QTemporaryDir m_dir;
     QProcess m_daemon;
-    QString m_address;
 };

@@ -46,6 +46,15 @@ TestEnv::TestEnv()
     writeAptConfig();
 }
 
+TestEnv::~TestEnv()
+{
+    qputenv("PATH", m_path);
+    if (m_hadAptConfig)
+        qputenv("APT_CONFIG", m_aptConfig);
+    else
+        qunsetenv("APT_CONFIG");
+}
+
 void TestEnv::writeStub(const QString &program) const
 {
     const QString stub = path(QStringLiteral("bin/") + program);

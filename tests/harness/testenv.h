@@ -9,11 +9,15 @@
 // A scratch world for one test: a temp dir with the job file and the update
 // directory, stub programs first on PATH ("lp", "dpkg" and the update
 // program, each recording its arguments one call per line), and an
-// APT_CONFIG whose package database lists only "cvipc" 1.0.
+// APT_CONFIG whose package database lists only "cvipc" 1.0. PATH and
+// APT_CONFIG are restored when it ends.
 class TestEnv
 {
 public:
     TestEnv();
+    ~TestEnv();
+    TestEnv(const TestEnv &) = delete;
+    TestEnv &operator=(const TestEnv &) = delete;
 
     // The printer's settings redirected here, with the given gadget path and
     // the intervals shortened where a test does not need the real ones.
@@ -36,6 +40,9 @@ private:
     void writeAptConfig() const;
 
     QTemporaryDir m_dir;
+    const QByteArray m_path = qgetenv("PATH");
+    const bool m_hadAptConfig = qEnvironmentVariableIsSet("APT_CONFIG");
+    const QByteArray m_aptConfig = qgetenv("APT_CONFIG");
 };
 
 // Collects what goes through the Qt message handler while it lives.

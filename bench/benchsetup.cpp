@@ -4,7 +4,6 @@
 
 #include <QFile>
 #include <QRandomGenerator>
-#include <QSocketNotifier>
 
 #include <cstdio>
 
@@ -46,8 +45,7 @@ class TerminalHost : public HostEnd
 public:
     TerminalHost()
     {
-        if (QSocketNotifier *hostListening = m_gadget.findChild<QSocketNotifier *>())
-            hostListening->setEnabled(false);
+        m_gadget.setReading(false);
     }
     QString devicePath() const override { return m_gadget.devicePath(); }
     void sendFromThread(const QByteArray &bytes) override { m_gadget.sendFromThread(bytes); }

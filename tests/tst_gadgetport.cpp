@@ -1,8 +1,6 @@
-#include "daemon/brevdaemon.h"
-#include "fakegadget.h"
+#include "daemonlink.h"
 #include "privatebus.h"
 #include "protocol/hostlink.h"
-#include "testenv.h"
 
 #include <QtTest>
 
@@ -44,26 +42,24 @@ private slots:
     // retries quietly, and serves the device once it is there.
     void deviceAppearingLater()
     {
-        TestEnv env;
-        LogCapture log;
-        const QString devicePath = env.path(QStringLiteral("gadget"));
-        DaemonSettings settings = env.settings(devicePath);
-        settings.pingIntervalMs = 100;
-        Brevdaemon daemon(settings);
-        QCOMPARE(log.count(QStringLiteral("Error opening gadget:")), 1);
-        QVERIFY(QFile::exists(env.jobFilePath()));
+        // The daemon's device is a link to the gadget, made later.
+        DaemonLink link([](DaemonLink &link) {
+            link.settings.gadgetPath = link.env.path(QStringLiteral("gadget"));
+            link.settings.pingIntervalMs = 100;
+        });
+        QCOMPARE(link.log.count(QStringLiteral("Error opening gadget:")), 1);
+        QVERIFY(QFile::exists(link.env.jobFilePath()));
 
-        const QStringList afterStart = log.messages();
-        daemon.queueMessage(HostLink::SupplyId, QStringLiteral("A"));
-        QTest::qWait(10 * settings.portRetryMaxMs);
-        QCOMPARE(log.messages(), afterStart);
+        const QStringList afterStart = link.log.messages();
+        link.daemon.queueMessage(HostLink::SupplyId, QStringLiteral("A"));
+        QTest::qWait(10 * link.settings.portRetryMaxMs);
+        QCOMPARE(link.log.messages(), afterStart);
 
-        FakeGadget gadget;
-        QVERIFY(QFile::link(gadget.devicePath(), devicePath));
-        QTRY_COMPARE_WITH_TIMEOUT(gadget.received(), QByteArray("SIRES,A\r\n"), 20000);
-        QVERIFY(gadget.send("print data"));
-        QTRY_COMPARE_WITH_TIMEOUT(env.jobFile(), QByteArray("print data"), 20000);
-        QCOMPARE(log.messages(), afterStart);
+        QVERIFY(QFile::link(link.gadget.devicePath(), link.settings.gadgetPath));
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.received(), QByteArray("SIRES,A\r\n"), 20000);
+        QVERIFY(link.gadget.send("print data"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), QByteArray("print data"), 20000);
+        QCOMPARE(link.log.messages(), afterStart);
     }
 
     // The host end gone for good: reads fail or find the end of the input at
@@ -71,20 +67,17 @@ private slots:
     // instead of spinning on them.
     void hostEndGoneWithoutSpinning()
     {
-        TestEnv env;
-        LogCapture log;
-        FakeGadget gadget;
-        Brevdaemon daemon(env.settings(gadget.devicePath()));
-        QVERIFY(gadget.send("data"));
-        QTRY_COMPARE_WITH_TIMEOUT(env.jobFile(), QByteArray("data"), 20000);
+        DaemonLink link;
+        QVERIFY(link.gadget.send("data"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), QByteArray("data"), 20000);
 
-        gadget.hangUp();
-        QTRY_COMPARE_WITH_TIMEOUT(log.count(QStringLiteral("reading from")), 1, 20000);
+        link.gadget.hangUp();
+        QTRY_COMPARE_WITH_TIMEOUT(link.log.count(QStringLiteral("reading from")), 1, 20000);
         const double cpuBefore = processCpuSeconds();
         QTest::qWait(2000);
         const double cpuUsed = processCpuSeconds() - cpuBefore;
         QVERIFY2(cpuUsed < 0.3, qPrintable(QString::number(cpuUsed)));
-        QCOMPARE(log.count(QStringLiteral("reading from")), 1);
+        QCOMPARE(link.log.count(QStringLiteral("reading from")), 1);
     }
 
     // After the queue-complete signal the port closes, keeps its queue, and
@@ -92,26 +85,22 @@ private slots:
     // lines waiting from before and during the pause then go out.
     void restartCycle()
     {
-        TestEnv env;
-        FakeGadget gadget;
-        DaemonSettings settings = env.settings(gadget.devicePath());
-        settings.pingIntervalMs = 600000;
-        Brevdaemon daemon(settings);
+        DaemonLink link([](DaemonLink &link) { link.settings.pingIntervalMs = 600000; });
 
-        QVERIFY(gadget.send("unfinished job"));
-        QTRY_COMPARE_WITH_TIMEOUT(env.jobFile(), QByteArray("unfinished job"), 10000);
+        QVERIFY(link.gadget.send("unfinished job"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), QByteArray("unfinished job"), 10000);
 
-        daemon.queueMessage(HostLink::SupplyId, QStringLiteral("before"));
+        link.daemon.queueMessage(HostLink::SupplyId, QStringLiteral("before"));
         QElapsedTimer sinceDone;
         sinceDone.start();
-        QMetaObject::invokeMethod(&daemon, "onPrintDone");
-        QCOMPARE(openCount(gadget.devicePath()), 1); // the gadget's own
-        daemon.queueMessage(HostLink::SupplyId, QStringLiteral("during"));
+        QVERIFY(QMetaObject::invokeMethod(&link.daemon, "onPrintDone"));
+        QCOMPARE(openCount(link.gadget.devicePath()), 1); // the gadget's own
+        link.daemon.queueMessage(HostLink::SupplyId, QStringLiteral("during"));
 
-        QTRY_COMPARE_WITH_TIMEOUT(openCount(gadget.devicePath()), 2, 20000);
-        QVERIFY2(sinceDone.elapsed() >= settings.reinitIntervalMs * 9 / 10, qPrintable(QString::number(sinceDone.elapsed())));
-        QCOMPARE(env.jobFile(), QByteArray());
-        QTRY_COMPARE_WITH_TIMEOUT(gadget.received(), QByteArray("SIRES,before\r\nSIRES,during\r\n"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(openCount(link.gadget.devicePath()), 2, 20000);
+        QVERIFY2(sinceDone.elapsed() >= link.settings.reinitIntervalMs * 9 / 10, qPrintable(QString::number(sinceDone.elapsed())));
+        QCOMPARE(link.env.jobFile(), QByteArray());
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.received(), QByteArray("SIRES,before\r\nSIRES,during\r\n"), 10000);
     }
 
 private:

@@ -1,8 +1,6 @@
-#include "daemon/brevdaemon.h"
-#include "fakegadget.h"
+#include "daemonlink.h"
 #include "privatebus.h"
 #include "simulator.h"
-#include "testenv.h"
 
 #include <QtTest>
 
@@ -40,13 +38,11 @@ private slots:
         QVERIFY(simulator.command("reply supplyd supplySupplyPercent 0.5"));
         QVERIFY(simulator.command("reply supplyd supplyRibbon1Percent 0.29"));
         QVERIFY(simulator.command("reply r6 getError -3"));
-        TestEnv env;
-        FakeGadget gadget;
-        Brevdaemon daemon(env.settings(gadget.devicePath()));
+        DaemonLink link;
 
-        QVERIFY(gadget.send("~S,SRFIDREQ\r\n~S,R1RFIDREQ\r\n~S,SRFIDREQ\r\n~S,R2RFIDREQ\r\n~S,STATUSREQ\r\n"));
+        QVERIFY(link.gadget.send("~S,SRFIDREQ\r\n~S,R1RFIDREQ\r\n~S,SRFIDREQ\r\n~S,R2RFIDREQ\r\n~S,STATUSREQ\r\n"));
         const QByteArray answers = "~S,SRFIDRES,50\r\n~S,R1RFIDRES,28\r\n~S,R2RFIDRES,25\r\n~S,STATUSRES,-3\r\n";
-        QTRY_COMPARE_WITH_TIMEOUT(withoutKeepAlives(gadget.received()), answers, waitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(withoutKeepAlives(link.gadget.received()), answers, waitMs);
         QTRY_COMPARE_WITH_TIMEOUT(simulator.callCount("supplyd supplySupplyPercent"), 2, waitMs);
     }
 
@@ -57,21 +53,19 @@ private slots:
     {
         Simulator simulator;
         QVERIFY(simulator.start());
-        TestEnv env;
-        FakeGadget gadget;
-        Brevdaemon daemon(env.settings(gadget.devicePath()));
+        DaemonLink link;
         const QByteArray queries = "RI2REQ\r\nSIREQ\r\nSUIREQ\r\nRUI1REQ\r\nRUI2REQ\r\nRI1REQ\r\n~S,STATUSREQ\r\n";
 
-        QVERIFY(gadget.send(queries));
-        QTRY_COMPARE_WITH_TIMEOUT(withoutKeepAlives(gadget.received()), QByteArray("~S,STATUSRES,0\r\n"), waitMs);
+        QVERIFY(link.gadget.send(queries));
+        QTRY_COMPARE_WITH_TIMEOUT(withoutKeepAlives(link.gadget.received()), QByteArray("~S,STATUSRES,0\r\n"), waitMs);
 
         for (const char *command : {"R6_R6RibbonIDs A,B", "R6_R6SupplyID S", "R6_R6SupplyUID U",
                                     "R6_R6Ribbon1UID V1", "R6_R6Ribbon2UID V2"})
             QVERIFY(simulator.command(QStringLiteral("emit r6 ") + QLatin1String(command)));
-        QTRY_COMPARE_WITH_TIMEOUT(gadget.countLines("RUI2RES,V2\r\n"), 1, waitMs);
-        gadget.clearReceived();
-        QVERIFY(gadget.send(queries));
-        QTRY_COMPARE_WITH_TIMEOUT(withoutKeepAlives(gadget.received()),
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines("RUI2RES,V2\r\n"), 1, waitMs);
+        link.gadget.clearReceived();
+        QVERIFY(link.gadget.send(queries));
+        QTRY_COMPARE_WITH_TIMEOUT(withoutKeepAlives(link.gadget.received()),
                                   QByteArray("RI1RES,A\r\nRI2RES,B\r\nSIRES,S\r\nSUIRES,U\r\nRUI1RES,V1\r\n"
                                              "RUI2RES,V2\r\n~S,STATUSRES,0\r\n"),
                                   waitMs);
@@ -99,18 +93,15 @@ private slots:
         QFETCH(QString, query);
         Simulator simulator;
         QVERIFY(simulator.start());
-        TestEnv env;
-        FakeGadget gadget;
-        Brevdaemon daemon(env.settings(gadget.devicePath()));
+        DaemonLink link;
         QVERIFY(simulator.command("emit r6 R6_R6SupplyID S"));
-        QTRY_COMPARE_WITH_TIMEOUT(gadget.countLines("SIRES,S\r\n"), 1, waitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines("SIRES,S\r\n"), 1, waitMs);
         QVERIFY(simulator.command(setup));
-        gadget.clearReceived();
+        link.gadget.clearReceived();
 
-        LogCapture log;
-        QVERIFY(gadget.send(query.toLatin1() + "SIREQ\r\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(withoutKeepAlives(gadget.received()), QByteArray("SIRES,S\r\n"), waitMs);
-        QCOMPARE(log.count("reply invalid"), 1);
+        QVERIFY(link.gadget.send(query.toLatin1() + "SIREQ\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(withoutKeepAlives(link.gadget.received()), QByteArray("SIRES,S\r\n"), waitMs);
+        QCOMPARE(link.log.count("reply invalid"), 1);
     }
 
     // A service that stops answering holds a read up for one call time-out:
@@ -123,19 +114,15 @@ private slots:
         QVERIFY(simulator.start());
         QVERIFY(simulator.command("hang supplyd supplySupplyPercent"));
         QVERIFY(simulator.command("hang supplyd supplyRibbon1Percent"));
-        TestEnv env;
-        FakeGadget gadget;
-        DaemonSettings settings = env.settings(gadget.devicePath());
-        settings.serviceCallTimeoutMs = 900;
-        Brevdaemon daemon(settings);
+        DaemonLink link([](DaemonLink &link) { link.settings.serviceCallTimeoutMs = 900; });
 
         QElapsedTimer sinceSent;
         sinceSent.start();
-        QVERIFY(gadget.send(QByteArray("~S,SRFIDREQ\r\n~S,R1RFIDREQ\r\n").repeated(4) + "~S,STATUSREQ\r\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(gadget.countLines("~S,STATUSRES,0\r\n"), 1, waitMs);
-        QVERIFY2(sinceSent.elapsed() < 4 * settings.serviceCallTimeoutMs, qPrintable(QString::number(sinceSent.elapsed())));
-        QTRY_VERIFY_WITH_TIMEOUT(gadget.countLines("PING\r\n") >= 1, waitMs);
-        QVERIFY(!gadget.received().contains("RFIDRES"));
+        QVERIFY(link.gadget.send(QByteArray("~S,SRFIDREQ\r\n~S,R1RFIDREQ\r\n").repeated(4) + "~S,STATUSREQ\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines("~S,STATUSRES,0\r\n"), 1, waitMs);
+        QVERIFY2(sinceSent.elapsed() < 4 * link.settings.serviceCallTimeoutMs, qPrintable(QString::number(sinceSent.elapsed())));
+        QTRY_VERIFY_WITH_TIMEOUT(link.gadget.countLines("PING\r\n") >= 1, waitMs);
+        QVERIFY(!link.gadget.received().contains("RFIDRES"));
     }
 
 private:

@@ -1,7 +1,5 @@
-#include "daemon/brevdaemon.h"
-#include "fakegadget.h"
+#include "daemonlink.h"
 #include "privatebus.h"
-#include "testenv.h"
 
 #include <QtTest>
 
@@ -10,15 +8,6 @@ namespace {
 // Without the supply and engine services on the bus, each level or status
 // query that runs logs this once; it shows how often queries were dispatched.
 const QString failedQuery = QStringLiteral("reply invalid");
-
-// The daemon on a pseudo-terminal.
-struct Link
-{
-    TestEnv env;
-    FakeGadget gadget;
-    LogCapture log;
-    Brevdaemon daemon{env.settings(gadget.devicePath())};
-};
 
 } // namespace
 
@@ -36,7 +25,7 @@ private slots:
     // is carried over and runs once, with the next read.
     void commandSplitOverTwoReadsRunsOnce()
     {
-        Link link;
+        DaemonLink link;
         QVERIFY(link.gadget.send("label data~S,STAT"));
         QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), QByteArray("label data"), 10000);
         QVERIFY(link.gadget.send("USREQ\r\nmore"));
@@ -72,7 +61,7 @@ private slots:
         QFETCH(QByteArray, jobFile);
         QFETCH(int, queries);
 
-        Link link;
+        DaemonLink link;
         QVERIFY(link.gadget.send(read));
         QTRY_COMPARE_WITH_TIMEOUT(link.log.count(failedQuery), queries, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), jobFile, 10000);

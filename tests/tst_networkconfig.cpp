@@ -1,9 +1,7 @@
-#include "daemon/brevdaemon.h"
-#include "fakegadget.h"
+#include "daemonlink.h"
 #include "privatebus.h"
 #include "protocol/ethernetrecord.h"
 #include "simulator.h"
-#include "testenv.h"
 
 #include <QtTest>
 
@@ -11,17 +9,10 @@ namespace {
 
 const int waitMs = 20000;
 
-// The simulated services on the bus first, then a daemon on a fake gadget.
-struct Printer
+QStringList utilityCalls(const Simulator &simulator)
 {
-    QStringList utilityCalls() const { return simulator.calls().filter(QStringLiteral("cvutility ")); }
-
-    Simulator simulator;
-    const bool servicesStarted = simulator.start();
-    TestEnv env;
-    FakeGadget gadget;
-    Brevdaemon daemon{env.settings(gadget.devicePath())};
-};
+    return simulator.calls().filter(QStringLiteral("cvutility "));
+}
 
 } // namespace
 
@@ -62,19 +53,20 @@ private slots:
     // signal, which the simulator emits when asked, and also unasked.
     void commandsReachTheUtilityService()
     {
-        Printer printer;
-        QVERIFY(printer.servicesStarted);
-        QVERIFY(printer.gadget.send("^SETETHCONF,x, 192.168.0.2 ,,d\r\n^SETETHCONF,1,a,b,c\r\n^SETCVSHIP,3\r\n"
+        Simulator simulator;
+        QVERIFY(simulator.start());
+        DaemonLink link;
+        QVERIFY(link.gadget.send("^SETETHCONF,x, 192.168.0.2 ,,d\r\n^SETETHCONF,1,a,b,c\r\n^SETCVSHIP,3\r\n"
                                     "^SETCVSHIP,-12kg\r\n~U,ETHCONF\r\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(printer.gadget.countLines("~U,ETHCONF,1,a,b,c,\r\n"), 1, waitMs);
-        QTRY_COMPARE_WITH_TIMEOUT(printer.utilityCalls(),
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines("~U,ETHCONF,1,a,b,c,\r\n"), 1, waitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(utilityCalls(simulator),
                                   QStringList({"cvutility setEthernetConfig 0  192.168.0.2   d",
                                                "cvutility setEthernetConfig 1 a b c", "cvutility setShip 3",
                                                "cvutility setShip -12", "cvutility updateEthernetConfig"}),
                                   waitMs);
 
-        QVERIFY(printer.simulator.command(QStringLiteral("emit cvutility onEthernetConfigChanged 0 m n x y z")));
-        QTRY_COMPARE_WITH_TIMEOUT(printer.gadget.countLines("~U,ETHCONF,0,x,y,z,m\r\n"), 1, waitMs);
+        QVERIFY(simulator.command(QStringLiteral("emit cvutility onEthernetConfigChanged 0 m n x y z")));
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines("~U,ETHCONF,0,x,y,z,m\r\n"), 1, waitMs);
     }
 
     // A command whose fields have not all arrived, or whose line does not
@@ -92,37 +84,37 @@ private slots:
     void commandsWithoutTheirFieldsAreRefused()
     {
         QFETCH(QByteArray, command);
-        Printer printer;
-        QVERIFY(printer.servicesStarted);
-        LogCapture log;
-        QVERIFY(printer.gadget.send(command));
-        QTRY_COMPARE_WITH_TIMEOUT(printer.gadget.countLines("~U,ERROR,35\r\n"), 1, waitMs);
-        QCOMPARE(log.count(QStringLiteral("refused: missing field")), 1);
+        Simulator simulator;
+        QVERIFY(simulator.start());
+        DaemonLink link;
+        QVERIFY(link.gadget.send(command));
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines("~U,ERROR,35\r\n"), 1, waitMs);
+        QCOMPARE(link.log.count(QStringLiteral("refused: missing field")), 1);
         // The rest of a command cut short arrives as print data.
-        QVERIFY(printer.gadget.send("2\r\n^SETCVSHIP,5\r\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(printer.utilityCalls(), QStringList{"cvutility setShip 5"}, waitMs);
+        QVERIFY(link.gadget.send("2\r\n^SETCVSHIP,5\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(utilityCalls(simulator), QStringList{"cvutility setShip 5"}, waitMs);
     }
 
     // A line that a read cut short is completed by the next read; one whose
     // host hangs up first is refused.
     void linesCompletedByTheNextRead()
     {
-        Printer printer;
-        QVERIFY(printer.servicesStarted);
-        LogCapture log;
-        QVERIFY(printer.gadget.send("d^SETCVSHIP,3"));
-        QTRY_COMPARE_WITH_TIMEOUT(printer.env.jobFile(), QByteArray("d"), waitMs);
-        QVERIFY(printer.gadget.send("\r\n^SETETHCONF,1,a,"));
-        QTRY_COMPARE_WITH_TIMEOUT(printer.utilityCalls(), QStringList{"cvutility setShip 3"}, waitMs);
-        QVERIFY(printer.gadget.send("b,c\r\ne^SETCVSHIP,7"));
-        QTRY_VERIFY_WITH_TIMEOUT(printer.env.jobFile().endsWith("e"), waitMs); // the read was taken
-        QTRY_COMPARE_WITH_TIMEOUT(printer.utilityCalls(),
+        Simulator simulator;
+        QVERIFY(simulator.start());
+        DaemonLink link;
+        QVERIFY(link.gadget.send("d^SETCVSHIP,3"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), QByteArray("d"), waitMs);
+        QVERIFY(link.gadget.send("\r\n^SETETHCONF,1,a,"));
+        QTRY_COMPARE_WITH_TIMEOUT(utilityCalls(simulator), QStringList{"cvutility setShip 3"}, waitMs);
+        QVERIFY(link.gadget.send("b,c\r\ne^SETCVSHIP,7"));
+        QTRY_VERIFY_WITH_TIMEOUT(link.env.jobFile().endsWith("e"), waitMs); // the read was taken
+        QTRY_COMPARE_WITH_TIMEOUT(utilityCalls(simulator),
                                   QStringList({"cvutility setShip 3", "cvutility setEthernetConfig 1 a b c"}), waitMs);
-        QVERIFY(!printer.gadget.received().contains("~U,ERROR,"));
+        QVERIFY(!link.gadget.received().contains("~U,ERROR,"));
 
-        printer.gadget.hangUp();
-        QTRY_COMPARE_WITH_TIMEOUT(log.count(QStringLiteral("ship setting refused")), 1, waitMs);
-        QCOMPARE(printer.utilityCalls().size(), 2);
+        link.gadget.hangUp();
+        QTRY_COMPARE_WITH_TIMEOUT(link.log.count(QStringLiteral("ship setting refused")), 1, waitMs);
+        QCOMPARE(utilityCalls(simulator).size(), 2);
     }
 
 private:

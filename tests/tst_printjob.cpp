@@ -1,40 +1,17 @@
-#include "daemon/brevdaemon.h"
-#include "fakegadget.h"
+#include "daemonlink.h"
 #include "privatebus.h"
-#include "testenv.h"
 
 #include <QtTest>
-
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace {
 
 const QString failedQuery = QStringLiteral("reply invalid"); // a status query without services
 const QByteArray statusQuery("~S,STATUSREQ\r\n");
 
-// The daemon on a pseudo-terminal.
-struct Link
+QStringList lpCalls(const DaemonLink &link)
 {
-    QStringList lpCalls() const { return env.calls(QStringLiteral("lp")); }
-
-    // Bytes the host sent that the daemon has not read yet.
-    int unread() const
-    {
-        const int slave = ::open(qPrintable(gadget.devicePath()), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        int count = -1;
-        ::ioctl(slave, FIONREAD, &count);
-        ::close(slave);
-        return count;
-    }
-
-    TestEnv env;
-    FakeGadget gadget;
-    LogCapture log;
-    const DaemonSettings settings = env.settings(gadget.devicePath());
-    Brevdaemon daemon{settings};
-};
+    return link.env.calls(QStringLiteral("lp"));
+}
 
 } // namespace
 
@@ -75,22 +52,22 @@ private slots:
         QFETCH(QByteArray, jobFile);
         QFETCH(bool, submitted);
 
-        Link link;
+        DaemonLink link;
         QVERIFY(link.gadget.send(read));
         // A submission runs "lp" in the call that writes the job's last bytes.
         QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), jobFile, 10000);
-        QCOMPARE(link.lpCalls(), submitted ? QStringList{"-o raw " + link.env.jobFilePath()} : QStringList());
+        QCOMPARE(lpCalls(link), submitted ? QStringList{"-o raw " + link.env.jobFilePath()} : QStringList());
     }
 
     // "^Z" that ends a read has no argument yet: it counts as 0, so the
     // "^K5" that follows in the next read still makes a one-end job.
     void zMarkerEndingARead()
     {
-        Link link;
+        DaemonLink link;
         QVERIFY(link.gadget.send("x^Z"));
         QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), QByteArray("x^Z"), 10000);
         QVERIFY(link.gadget.send("1^K5aE\r\nbE\r\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls().size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(lpCalls(link).size(), 1, 10000);
         QCOMPARE(link.env.jobFile(), QByteArray("x^Z1^K5aE\r\n"));
     }
 
@@ -115,15 +92,15 @@ private slots:
         QFETCH(QByteArray, nextRead);
         QFETCH(QByteArray, nextJobFile);
 
-        Link link;
+        DaemonLink link;
         QVERIFY(link.gadget.send(completingRead));
-        QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls().size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(lpCalls(link).size(), 1, 10000);
         QCOMPARE(link.env.jobFile(), QByteArray("^K1aE\r\n"));
 
-        QMetaObject::invokeMethod(&link.daemon, "onPrintDone");
+        QVERIFY(QMetaObject::invokeMethod(&link.daemon, "onPrintDone"));
         QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), QByteArray(), 10000);
         QVERIFY(link.gadget.send(nextRead));
-        QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls().size(), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(lpCalls(link).size(), 2, 10000);
         QCOMPARE(link.env.jobFile(), nextJobFile);
         QCOMPARE(link.log.count(QStringLiteral("Enable read of next job")), 1);
     }
@@ -133,9 +110,9 @@ private slots:
     // then run once.
     void commandsAfterTheCompletingEnd()
     {
-        Link link;
+        DaemonLink link;
         QVERIFY(link.gadget.send("^K1aE\r\n" + statusQuery));
-        QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls().size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(lpCalls(link).size(), 1, 10000);
         QCOMPARE(link.log.count(failedQuery), 0);
         QVERIFY(QMetaObject::invokeMethod(&link.daemon, "onPrintDone"));
         QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), QByteArray(), 20000);
@@ -152,18 +129,18 @@ private slots:
     // holds and stops reading again.
     void readingStaysOffUntilTheRestart()
     {
-        Link link;
+        DaemonLink link;
         QVERIFY(link.gadget.send("^K1aE\r\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls().size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(lpCalls(link).size(), 1, 10000);
         QVERIFY(link.gadget.send(statusQuery));
-        QTRY_COMPARE_WITH_TIMEOUT(link.unread(), statusQuery.size(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.unreadByPrinter(), statusQuery.size(), 10000);
 
         QElapsedTimer since;
         since.start();
-        QMetaObject::invokeMethod(&link.daemon, "onQueueFull");
-        QMetaObject::invokeMethod(&link.daemon, "onQueueFull");
+        QVERIFY(QMetaObject::invokeMethod(&link.daemon, "onQueueFull"));
+        QVERIFY(QMetaObject::invokeMethod(&link.daemon, "onQueueFull"));
         const QString jobFile = "-o raw " + link.env.jobFilePath();
-        QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls(), QStringList({jobFile, jobFile, jobFile}), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(lpCalls(link), QStringList({jobFile, jobFile, jobFile}), 20000);
         QVERIFY2(since.elapsed() >= link.settings.printRetryIntervalMs * 9 / 10, qPrintable(QString::number(since.elapsed())));
         QCOMPARE(link.log.count(QStringLiteral("Print failed, retry")), 2);
 
@@ -178,10 +155,10 @@ private slots:
         QVERIFY2(since.elapsed() >= link.settings.reinitIntervalMs * 9 / 10, qPrintable(QString::number(since.elapsed())));
         QVERIFY(link.gadget.send("partial job"));
         QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), QByteArray("partial job"), 10000);
-        QMetaObject::invokeMethod(&link.daemon, "onQueueFull");
-        QTRY_COMPARE_WITH_TIMEOUT(link.lpCalls().size(), 4, 20000);
+        QVERIFY(QMetaObject::invokeMethod(&link.daemon, "onQueueFull"));
+        QTRY_COMPARE_WITH_TIMEOUT(lpCalls(link).size(), 4, 20000);
         QVERIFY(link.gadget.send(statusQuery));
-        QTRY_COMPARE_WITH_TIMEOUT(link.unread(), statusQuery.size(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.unreadByPrinter(), statusQuery.size(), 10000);
         QTest::qWait(500);
         QCOMPARE(link.log.count(failedQuery), 1);
     }
@@ -201,42 +178,35 @@ private slots:
     {
         QFETCH(QString, program);
         QFETCH(QString, logged);
-        TestEnv env;
-        FakeGadget gadget;
-        LogCapture log;
-        env.setExitCode(QStringLiteral("lp"), 1);
-        env.setAction(QStringLiteral("lp"), QStringLiteral("echo 'lp: Error - no default destination' >&2\n"));
-        DaemonSettings settings = env.settings(gadget.devicePath());
-        settings.printProgram = program;
-        Brevdaemon daemon(settings);
-        QVERIFY(gadget.send("^K1aE\r\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(log.count("print job not taken: " + logged), 1, 10000);
-        QFile kept(env.jobFilePath() + ".failed");
+        DaemonLink link([&](DaemonLink &link) { link.settings.printProgram = program; });
+        link.env.setExitCode(QStringLiteral("lp"), 1);
+        link.env.setAction(QStringLiteral("lp"), QStringLiteral("echo 'lp: Error - no default destination' >&2\n"));
+        QVERIFY(link.gadget.send("^K1aE\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.log.count("print job not taken: " + logged), 1, 10000);
+        QFile kept(link.env.jobFilePath() + ".failed");
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), QByteArray("^K1aE\r\n"));
-        QVERIFY(gadget.send(statusQuery));
-        QTRY_COMPARE_WITH_TIMEOUT(log.count(failedQuery), 1, 10000);
+        QVERIFY(link.gadget.send(statusQuery));
+        QTRY_COMPARE_WITH_TIMEOUT(link.log.count(failedQuery), 1, 10000);
     }
 
     // A job file that refuses every write (a full disk) logs its first
     // failure only; the next job file logs its own.
     void fullDiskLogsOncePerJob()
     {
-        TestEnv env;
-        QVERIFY(QFile::link(QStringLiteral("/dev/full"), env.jobFilePath()));
-        FakeGadget gadget;
-        LogCapture log;
-        Brevdaemon daemon(env.settings(gadget.devicePath()));
+        bool full = false;
+        DaemonLink link([&](DaemonLink &link) { full = QFile::link(QStringLiteral("/dev/full"), link.env.jobFilePath()); });
+        QVERIFY(full);
         // One read each: the query's failure shows that the read was taken.
         for (int read = 1; read <= 5; ++read) {
-            QVERIFY(gadget.send("label data" + statusQuery));
-            QTRY_COMPARE_WITH_TIMEOUT(log.count(failedQuery), read, 10000);
+            QVERIFY(link.gadget.send("label data" + statusQuery));
+            QTRY_COMPARE_WITH_TIMEOUT(link.log.count(failedQuery), read, 10000);
         }
-        QCOMPARE(log.count(QStringLiteral("write error 28")), 1);
-        QMetaObject::invokeMethod(&daemon, "onPrintDone");
-        QVERIFY(gadget.send("label data" + statusQuery));
-        QTRY_COMPARE_WITH_TIMEOUT(log.count(failedQuery), 6, 10000);
-        QCOMPARE(log.count(QStringLiteral("write error 28")), 2);
+        QCOMPARE(link.log.count(QStringLiteral("write error 28")), 1);
+        QVERIFY(QMetaObject::invokeMethod(&link.daemon, "onPrintDone"));
+        QVERIFY(link.gadget.send("label data" + statusQuery));
+        QTRY_COMPARE_WITH_TIMEOUT(link.log.count(failedQuery), 6, 10000);
+        QCOMPARE(link.log.count(QStringLiteral("write error 28")), 2);
     }
 
 private:

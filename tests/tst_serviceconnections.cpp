@@ -1,8 +1,6 @@
-#include "daemon/brevdaemon.h"
-#include "fakegadget.h"
+#include "daemonlink.h"
 #include "privatebus.h"
 #include "simulator.h"
-#include "testenv.h"
 
 #include <QtTest>
 
@@ -28,12 +26,9 @@ private slots:
     // service are picked up when they register, the utility service is not.
     void servicesRegisteringLate()
     {
-        TestEnv env;
-        FakeGadget gadget;
-        LogCapture log;
-        Brevdaemon daemon(env.settings(gadget.devicePath()));
+        DaemonLink link;
         for (const char *logName : {"r6d", "sid", "utilityd"})
-            QCOMPARE(log.count(QStringLiteral("Failed to create the interface to ") + logName), 1);
+            QCOMPARE(link.log.count(QStringLiteral("Failed to create the interface to ") + logName), 1);
 
         Simulator simulator;
         QVERIFY(simulator.start());
@@ -48,10 +43,10 @@ private slots:
             QVERIFY(simulator.command(QStringLiteral("emit ") + QLatin1String(command)));
         for (const char *line : {"~S,STATUSRES,-3\r\n", "SIRES,S1\r\n", "SUIRES,U1\r\n", "RI1RES,A\r\n",
                                  "RI2RES,B\r\n", "RUI1RES,V1\r\n", "RUI2RES,V2\r\n"})
-            QTRY_COMPARE_WITH_TIMEOUT(gadget.countLines(line), 1, waitMs);
-        QVERIFY(!gadget.received().contains("~U,ETHCONF,"));
-        QTRY_COMPARE_WITH_TIMEOUT(env.calls("lp").size(), 1, waitMs); // the full queue's retry
-        QCOMPARE(log.count("Enable read of next job"), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(line), 1, waitMs);
+        QVERIFY(!link.gadget.received().contains("~U,ETHCONF,"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.calls("lp").size(), 1, waitMs); // the full queue's retry
+        QCOMPARE(link.log.count("Enable read of next job"), 1);
 
         // The supply signals too: the supply service registered before the
         // print engine's signals above, so its pass has run by now.
@@ -59,8 +54,8 @@ private slots:
         QVERIFY(simulator.command("emit supplyd SUPPLYD_Ribbon1PercentChanged 0.29"));
         QVERIFY(simulator.command("emit supplyd SUPPLYD_Ribbon2PercentChanged 1"));
         for (const char *line : {"~S,SRFIDRES,50\r\n", "~S,R1RFIDRES,28\r\n", "~S,R2RFIDRES,100\r\n"})
-            QTRY_COMPARE_WITH_TIMEOUT(gadget.countLines(line), 1, waitMs);
-        QCOMPARE(log.count("failed to"), 0); // no subscription failed
+            QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(line), 1, waitMs);
+        QCOMPARE(link.log.count("failed to"), 0); // no subscription failed
     }
 
     // Only the exact names of the two watched services run a connection pass
@@ -72,23 +67,20 @@ private slots:
         Simulator simulator;
         QVERIFY(simulator.start());
         QVERIFY(simulator.command("emit r6 R6_R6SupplyID S1")); // re-emitted on every refreshAll
-        TestEnv env;
-        FakeGadget gadget;
-        LogCapture log;
-        Brevdaemon daemon(env.settings(gadget.devicePath()));
-        QTRY_COMPARE_WITH_TIMEOUT(gadget.countLines("SIRES,S1\r\n"), 1, waitMs);
+        DaemonLink link;
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines("SIRES,S1\r\n"), 1, waitMs);
         for (const char *name : {"com.corvane.R6", "com.corvane.r6"})
-            QVERIFY(QMetaObject::invokeMethod(&daemon, "onServiceRegistered", Q_ARG(QString, QLatin1String(name))));
-        QCOMPARE(log.count("Unknown service created: \"com.corvane.R6\""), 1);
-        QTRY_COMPARE_WITH_TIMEOUT(gadget.countLines("SIRES,S1\r\n"), 2, waitMs);
+            QVERIFY(QMetaObject::invokeMethod(&link.daemon, "onServiceRegistered", Q_ARG(QString, QLatin1String(name))));
+        QCOMPARE(link.log.count("Unknown service created: \"com.corvane.R6\""), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines("SIRES,S1\r\n"), 2, waitMs);
 
         for (int restart = 1; restart <= 2; ++restart) {
             QVERIFY(simulator.command("stop r6"));
             QVERIFY(simulator.command(QStringLiteral("reply r6 getError %1").arg(-restart)));
             QVERIFY(simulator.command("start r6"));
-            QTRY_COMPARE_WITH_TIMEOUT(gadget.countLines("SIRES,S1\r\n"), restart + 2, waitMs);
-            QVERIFY(gadget.send("~S,STATUSREQ\r\n"));
-            QTRY_COMPARE_WITH_TIMEOUT(gadget.countLines(QStringLiteral("~S,STATUSRES,%1\r\n").arg(-restart).toLatin1()),
+            QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines("SIRES,S1\r\n"), restart + 2, waitMs);
+            QVERIFY(link.gadget.send("~S,STATUSREQ\r\n"));
+            QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(QStringLiteral("~S,STATUSRES,%1\r\n").arg(-restart).toLatin1()),
                                       1, waitMs);
 
             // The queue-complete slot logs each delivery; a later signal's
@@ -96,11 +88,11 @@ private slots:
             QVERIFY(simulator.command("emit r6 R6_PrintQueueComplete"));
             const QString witness = QStringLiteral("U%1").arg(restart);
             QVERIFY(simulator.command(QStringLiteral("emit r6 R6_R6SupplyUID ") + witness));
-            QTRY_COMPARE_WITH_TIMEOUT(gadget.countLines("SUIRES," + witness.toLatin1() + "\r\n"), 1, waitMs);
-            QCOMPARE(log.count("Enable read of next job"), restart);
+            QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines("SUIRES," + witness.toLatin1() + "\r\n"), 1, waitMs);
+            QCOMPARE(link.log.count("Enable read of next job"), restart);
         }
         QTRY_COMPARE_WITH_TIMEOUT(simulator.callCount("r6 refreshAll"), 4, waitMs); // never for the unknown name
-        QCOMPARE(log.count("failed to"), 0);
+        QCOMPARE(link.log.count("failed to"), 0);
     }
 
 private:

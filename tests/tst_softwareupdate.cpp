@@ -1,8 +1,6 @@
-#include "daemon/brevdaemon.h"
-#include "fakegadget.h"
+#include "daemonlink.h"
 #include "privatebus.h"
 #include "simulator.h"
-#include "testenv.h"
 
 #include <QtTest>
 
@@ -14,19 +12,11 @@ namespace {
 constexpr int lineWaitMs = 15000;
 const QByteArray startUpdater = "^UPDATE\r\n";
 
-// A daemon on a fake gadget in a scratch world.
-struct Link
+QByteArray updateFile(const DaemonLink &link, const QString &name)
 {
-    QByteArray updateFile(const QString &name) const
-    {
-        QFile file(env.updateDir() + name);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
-
-    TestEnv env;
-    FakeGadget gadget;
-    Brevdaemon daemon{env.settings(gadget.devicePath())};
-};
+    QFile file(link.env.updateDir() + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
 
 QByteArray md5Hex(const QByteArray &content)
 {
@@ -71,7 +61,7 @@ const QByteArray installerFoundNothing = errorLine(1);
 
 // A host command sent after a transfer still reaches the dispatcher, and the
 // update program starts detached with its one argument each time.
-void verifyStillServing(Link &link)
+void verifyStillServing(DaemonLink &link)
 {
     QVERIFY(link.gadget.send(startUpdater + startUpdater));
     const QStringList twice{QStringLiteral("--internal-usb"), QStringLiteral("--internal-usb")};
@@ -111,21 +101,20 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QByteArray, file);
-        Link link;
+        DaemonLink link;
         QVERIFY(link.gadget.send(bytes));
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(installerFoundNothing), 1, lineWaitMs);
-        QCOMPARE(link.updateFile(QStringLiteral("u.bin")), file);
+        QCOMPARE(updateFile(link, QStringLiteral("u.bin")), file);
         verifyStillServing(link);
     }
 
     void mismatchKeepsTheFileAndSkipsTheInstaller()
     {
-        Link link;
-        LogCapture log;
+        DaemonLink link;
         QVERIFY(link.gadget.send(transfer("u.deb", "not what was announced", md5Hex("other"))));
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(errorLine(15)), 1, lineWaitMs);
-        QCOMPARE(link.updateFile(QStringLiteral("u.deb")), QByteArray("not what was announced"));
-        QCOMPARE(log.count(QStringLiteral("md5 check failed:")), 1);
+        QCOMPARE(updateFile(link, QStringLiteral("u.deb")), QByteArray("not what was announced"));
+        QCOMPARE(link.log.count(QStringLiteral("md5 check failed:")), 1);
         // The installer reports progress 0 as soon as it is called; that line
         // would have left in the same batch as the error.
         QVERIFY(!link.gadget.received().contains("~U,PROGRESS,"));
@@ -134,12 +123,12 @@ private slots:
 
     void fileSpreadOverManyReadsArrivesWhole()
     {
-        Link link;
+        DaemonLink link;
         const QByteArray content = largeContent(200 * 1024);
         link.gadget.sendFromThread(transfer("big.bin", content));
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(installerFoundNothing), 1, lineWaitMs);
         link.gadget.waitSent();
-        QVERIFY(link.updateFile(QStringLiteral("big.bin")) == content);
+        QVERIFY(updateFile(link, QStringLiteral("big.bin")) == content);
         verifyStillServing(link);
     }
 
@@ -150,7 +139,7 @@ private slots:
     {
         Simulator simulator;
         QVERIFY(simulator.start());
-        Link link;
+        DaemonLink link;
         QFile(link.env.updateDir() + "left-over.deb").open(QIODevice::WriteOnly);
         link.env.setAction(QStringLiteral("dpkg"), QStringLiteral("sed -i 's/^Version: 1.0$/Version: 2.0/' '%1'\n")
                                                        .arg(link.env.path(QStringLiteral("apt/status"))));
@@ -171,7 +160,7 @@ private slots:
     // file arrives whole, and the commands inside it are not run.
     void headerAcrossReads()
     {
-        Link link;
+        DaemonLink link;
         const QByteArray data(1010, 'd');
         const QByteArray content = largeContent(8 * 1024);
         const QByteArray bytes = transfer("u.bin", content) + startUpdater;
@@ -181,13 +170,13 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(installerFoundNothing), 1, lineWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(link.env.calls(QStringLiteral("Fenwick")).size(), 1, lineWaitMs);
         link.gadget.waitSent();
-        QVERIFY(link.updateFile(QStringLiteral("u.bin")) == content);
+        QVERIFY(updateFile(link, QStringLiteral("u.bin")) == content);
         QCOMPARE(link.env.calls(QStringLiteral("Fenwick")).size(), 1);
     }
 
     void installerSignalsAreRelayed()
     {
-        Link link;
+        DaemonLink link;
         QVERIFY(QMetaObject::invokeMethod(&link.daemon, "updateProgress", Q_ARG(double, 99.6)));
         QVERIFY(QMetaObject::invokeMethod(&link.daemon, "updateProgress", Q_ARG(double, 0.4)));
         QVERIFY(QMetaObject::invokeMethod(&link.daemon, "updateError", Q_ARG(int, -3)));
@@ -198,7 +187,7 @@ private slots:
 
     void headerNotWholeIsRefusedWithoutAFile()
     {
-        Link link;
+        DaemonLink link;
         QVERIFY(link.gadget.send("^XFER,u.bin,3\r\nabc"));
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(errorLine(31)), 1, lineWaitMs);
         QVERIFY(QDir(link.env.updateDir()).isEmpty());
@@ -223,7 +212,7 @@ private slots:
     {
         QFETCH(QByteArray, name);
         QFETCH(int, error);
-        Link link;
+        DaemonLink link;
         QVERIFY(QDir(link.env.updateDir()).mkdir(QStringLiteral("folder")));
         link.gadget.sendFromThread(transfer(name, largeContent(20 * 1024)) + startUpdater);
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(errorLine(error)), 1, lineWaitMs);
@@ -240,19 +229,26 @@ private slots:
     // that stops before the file is complete ends the transfer.
     void silentHostEndsTheTransfer()
     {
-        Link link;
+        const int boundMs = 2000;
+        DaemonLink link([](DaemonLink &link) { link.settings.transferSilenceMs = boundMs; });
         const QByteArray content(12 * 1024, 'x');
         const QByteArray sent = transfer("slow.bin", content + "never sent").chopped(10);
-        // 16 pieces with a pause of a tenth of the bound before each.
+        // Pieces with a pause of a tenth of the bound before each, until one
+        // and a half bounds have passed; then the rest but the last bytes.
         const auto host = std::async(std::launch::async, [&] {
-            for (int at = 0; at < sent.size(); at += 800) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                link.gadget.sendFromThread(sent.mid(at, 800));
+            QElapsedTimer sending;
+            sending.start();
+            int at = 0;
+            for (; at < sent.size() && sending.elapsed() < boundMs * 3 / 2; at += 200) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(boundMs / 10));
+                link.gadget.sendFromThread(sent.mid(at, 200));
                 link.gadget.waitSent();
             }
+            link.gadget.sendFromThread(sent.mid(at));
+            link.gadget.waitSent();
         });
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(errorLine(34)), 1, lineWaitMs);
-        QCOMPARE(link.updateFile(QStringLiteral("slow.bin")), content);
+        QCOMPARE(updateFile(link, QStringLiteral("slow.bin")), content);
         QCOMPARE(link.gadget.countLines(installerFoundNothing), 0);
         verifyStillServing(link);
     }
@@ -262,19 +258,15 @@ private slots:
     // short is never checked nor installed.
     void hangUpEndsTheTransfer()
     {
-        TestEnv env;
-        FakeGadget gadget;
-        DaemonSettings settings = env.settings(gadget.devicePath());
-        settings.transferSilenceMs = 60000; // only the hang-up can end it
-        Brevdaemon daemon(settings);
-        LogCapture log;
+        // Only the hang-up can end it.
+        DaemonLink link([](DaemonLink &link) { link.settings.transferSilenceMs = 60000; });
         const QByteArray part(2000, 'p');
-        QVERIFY(gadget.send("^XFER,cut.deb,4000," + md5Hex(part) + "\r\n" + part));
-        gadget.hangUpFromThread();
+        QVERIFY(link.gadget.send("^XFER,cut.deb,4000," + md5Hex(part) + "\r\n" + part));
+        link.gadget.hangUpFromThread();
         // One line says why the transfer ended, and nothing more is tried.
-        QTRY_COMPARE_WITH_TIMEOUT(log.count("countCharsRead (write maxSize"), 1, lineWaitMs);
-        QCOMPARE(log.count("update transfer") + log.count("Failed to write") + log.count("md5 check failed"), 0);
-        QVERIFY(env.calls(QStringLiteral("dpkg")).isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(link.log.count("countCharsRead (write maxSize"), 1, lineWaitMs);
+        QCOMPARE(link.log.count("update transfer") + link.log.count("Failed to write") + link.log.count("md5 check failed"), 0);
+        QVERIFY(link.env.calls(QStringLiteral("dpkg")).isEmpty());
     }
 
     // The engine is asked first; only its answer leads to the package lookup.
@@ -307,21 +299,20 @@ private slots:
         QVERIFY(simulator.start());
         if (!engine.isEmpty())
             QVERIFY(simulator.command(engine));
-        TestEnv env;
-        QFile database(env.path(QStringLiteral("apt/status")));
-        QVERIFY(database.open(QIODevice::WriteOnly | QIODevice::Truncate) && database.write(status) == status.size());
-        database.close();
-        FakeGadget gadget;
-        Brevdaemon daemon(env.settings(gadget.devicePath()));
-        LogCapture log;
+        bool written = false;
+        DaemonLink link([&](DaemonLink &link) {
+            QFile database(link.env.path(QStringLiteral("apt/status")));
+            written = database.open(QIODevice::WriteOnly | QIODevice::Truncate) && database.write(status) == status.size();
+        });
+        QVERIFY(written);
         // The status answer follows any version line in the same batch.
-        QVERIFY(gadget.send("~U,SOFTVER\r\n~S,STATUSREQ\r\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(gadget.countLines("~S,STATUSRES,0\r\n"), 1, lineWaitMs);
-        QCOMPARE(gadget.received().contains("~U,SOFTVER"), !line.isEmpty());
-        QVERIFY(line.isEmpty() || gadget.countLines(line) == 1);
+        QVERIFY(link.gadget.send("~U,SOFTVER\r\n~S,STATUSREQ\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines("~S,STATUSRES,0\r\n"), 1, lineWaitMs);
+        QCOMPARE(link.gadget.received().contains("~U,SOFTVER"), !line.isEmpty());
+        QVERIFY(line.isEmpty() || link.gadget.countLines(line) == 1);
         const QStringList notices{QStringLiteral("reply invalid"), QStringLiteral("failed to obtain software version")};
         for (const QString &notice : notices)
-            QCOMPARE(log.count(notice), notice == logged ? 1 : 0);
+            QCOMPARE(link.log.count(notice), notice == logged ? 1 : 0);
     }
 
 private:

@@ -1,9 +1,7 @@
-#include "daemon/brevdaemon.h"
-#include "fakegadget.h"
+#include "daemonlink.h"
 #include "privatebus.h"
 #include "services/levelnumber.h"
 #include "simulator.h"
-#include "testenv.h"
 
 #include <QtTest>
 
@@ -14,16 +12,16 @@ namespace {
 
 const int waitMs = 20000;
 
-// The daemon with the simulated services on the bus, and a way to tell that
-// everything emitted so far has reached the host: a status notice emitted
-// after it, whose line arrives after theirs.
-struct SimulatedPrinter
+// The simulated services on the bus, then the daemon, and a way to tell
+// that everything emitted so far has reached the host: a status notice
+// emitted after it, whose line arrives after theirs.
+struct SimulatedServices
 {
     bool start()
     {
         if (!simulator.start())
             return false;
-        daemon = std::make_unique<Brevdaemon>(env.settings(gadget.devicePath()));
+        link = std::make_unique<DaemonLink>();
         return QTest::qWaitFor([this] { return simulator.callCount("r6 refreshAll") == 1; }, waitMs);
     }
 
@@ -31,6 +29,7 @@ struct SimulatedPrinter
     // status notice sent after them has arrived.
     QByteArray settle()
     {
+        FakeGadget &gadget = link->gadget;
         const QByteArray witness = "~S,STATUSRES," + QByteArray::number(++witnesses) + "\r\n";
         if (!simulator.command(QStringLiteral("emit r6 R6_Error %1").arg(witnesses))
             || !QTest::qWaitFor([&] { return gadget.received().contains(witness); }, waitMs))
@@ -40,10 +39,8 @@ struct SimulatedPrinter
         return lines.replace(witness, "");
     }
 
-    TestEnv env;
-    FakeGadget gadget;
     Simulator simulator;
-    std::unique_ptr<Brevdaemon> daemon;
+    std::unique_ptr<DaemonLink> link;
     int witnesses = 0;
 };
 
@@ -81,14 +78,13 @@ private slots:
 
     void levelNotices()
     {
-        SimulatedPrinter printer;
+        SimulatedServices printer;
         QVERIFY(printer.start());
-        LogCapture log;
         QVERIFY(printer.simulator.command("emit supplyd SUPPLYD_SupplyPercentChanged 0.29"));
         QVERIFY(printer.simulator.command("emit supplyd SUPPLYD_Ribbon1PercentChanged nan"));
         QVERIFY(printer.simulator.command("emit supplyd SUPPLYD_Ribbon2PercentChanged 1e300"));
         QCOMPARE(printer.settle(), QByteArray("~S,SRFIDRES,28\r\n"));
-        QCOMPARE(log.count("level out of range:"), 2);
+        QCOMPARE(printer.link->log.count("level out of range:"), 2);
     }
 
     // An identifier goes out unchanged and its query answers it again, both
@@ -97,7 +93,7 @@ private slots:
     // the signal nor the query gives a line, so each row starts afresh.
     void identifiers()
     {
-        SimulatedPrinter printer;
+        SimulatedServices printer;
         QVERIFY(printer.start());
         const struct { const char *signal, *value, *query, *lines; } identifiers[] = {
             {"R6_R6SupplyID", "x,1 2", "SIREQ\r\n", "SIRES,x,1 2\r\n"},
@@ -114,7 +110,7 @@ private slots:
                 const QByteArray lines = value.isEmpty() ? QByteArray() : QByteArray(row.lines);
                 QVERIFY(printer.simulator.command(QStringLiteral("emit r6 %1 \"%2\"").arg(row.signal, value)));
                 QCOMPARE(printer.settle(), lines);
-                QVERIFY(printer.gadget.send(row.query));
+                QVERIFY(printer.link->gadget.send(row.query));
                 QCOMPARE(printer.settle(), lines);
             }
     }

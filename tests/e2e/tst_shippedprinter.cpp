@@ -4,7 +4,7 @@
 // pseudo-terminal, partly through brevctl. The cases run in order against one
 // daemon, as a host would meet it.
 
-#include "hostend.h"
+#include "hostterminal.h"
 #include "printernamespace.h"
 #include "privatebus.h"
 #include "privatecups.h"
@@ -209,7 +209,7 @@ private:
     RawListener m_listener;
     PrivateCups m_cups;
     PrinterNamespace m_printer;
-    HostEnd m_host;
+    HostTerminal m_host;
     QStringList m_machinePathsBefore;
 };
 

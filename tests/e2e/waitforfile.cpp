@@ -1,16 +1,11 @@
 #include "waitforfile.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
-#include <QThread>
+#include <QTest>
 
 bool waitForFile(const QString &path, const QProcess &maker, int timeoutMs)
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!QFile::exists(path)) {
-        if (deadline.hasExpired() || maker.state() != QProcess::Running)
-            return false;
-        QThread::msleep(50);
-    }
-    return true;
+    // The event loop runs meanwhile, so that the maker's end is noticed.
+    return QTest::qWaitFor([&] { return QFile::exists(path) || maker.state() != QProcess::Running; }, timeoutMs)
+        && QFile::exists(path);
 }

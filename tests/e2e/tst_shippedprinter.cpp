@@ -6,6 +6,7 @@
 
 #include "hostterminal.h"
 #include "printernamespace.h"
+#include "printdata.h"
 #include "privatebus.h"
 #include "privatecups.h"
 #include "rawlistener.h"
@@ -15,7 +16,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QtTest>
 
 #include <unistd.h>
@@ -23,24 +23,6 @@
 namespace {
 
 const int answerTimeoutMs = 20000;
-
-// Print data free of job markers, with the control bytes a raw link must pass.
-QByteArray printData(int size)
-{
-    QByteArray data;
-    while (data.size() < size) {
-        const auto byte = char(QRandomGenerator::global()->bounded(256));
-        if (byte != '^' && byte != 'E' && byte != '\r')
-            data += byte;
-    }
-    return data + "\x03\x1a";
-}
-
-// "^Z1^K5": the job ends at its second end marker.
-QByteArray twoMarkerJob()
-{
-    return "^Z1^K5" + printData(20000) + "E\r\n" + printData(5000) + "E\r\n";
-}
 
 QByteArray fileContent(const QString &path)
 {

@@ -9,6 +9,7 @@
 // The cases run in order against one daemon, as a host meets a printer; the
 // last starts a daemon of its own before the host is attached.
 
+#include "printdata.h"
 #include "privatebus.h"
 #include "simulator.h"
 #include "testenv.h"
@@ -17,7 +18,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -46,24 +46,6 @@ bool writeFile(const QString &path, const QByteArray &content)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
-}
-
-// Print data free of job markers, with the control bytes a raw link must pass.
-QByteArray printData(int size)
-{
-    QByteArray data;
-    while (data.size() < size) {
-        const auto byte = char(QRandomGenerator::global()->bounded(256));
-        if (byte != '^' && byte != 'E' && byte != '\r')
-            data += byte;
-    }
-    return data + "\x03\x1a";
-}
-
-// "^Z1^K5": the job ends at its second end marker.
-QByteArray twoMarkerJob()
-{
-    return "^Z1^K5" + printData(20000) + "E\r\n" + printData(5000) + "E\r\n";
 }
 
 bool plugCable(bool in)

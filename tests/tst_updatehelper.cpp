@@ -1,3 +1,4 @@
+#include "protocol/hostlink.h"
 #include "testenv.h"
 
 #include <updatehelper.h>
@@ -100,7 +101,7 @@ private slots:
         qputenv("INVOCATION_ID", "0123456789abcdef0123456789abcdef");
         install.install(QStringLiteral("a.deb"), false);
         qunsetenv("INVOCATION_ID");
-        QTRY_COMPARE_WITH_TIMEOUT(install.errors, QList<int>{UpdateHelper::InstallFailed}, installWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(install.errors, QList<int>{HostLink::InstallFailed}, installWaitMs);
         const QStringList units = install.env.calls(QStringLiteral("systemd-run"));
         QCOMPARE(units.size(), 1);
         QVERIFY2(units[0].contains(QStringLiteral("--wait")) && units[0].contains(QStringLiteral("-- dpkg ")),
@@ -113,10 +114,10 @@ private slots:
         QTest::addColumn<int>("dpkgExitCode");
         QTest::addColumn<bool>("dpkgOnPath");
         QTest::addColumn<int>("error");
-        QTest::newRow("not a package") << "notes.deb.txt" << 0 << true << int(UpdateHelper::NoPackage);
-        QTest::newRow("a folder") << "folder.deb" << 0 << true << int(UpdateHelper::NoPackage);
-        QTest::newRow("dpkg fails") << "a.deb" << 1 << true << int(UpdateHelper::InstallFailed);
-        QTest::newRow("dpkg missing") << "a.deb" << 0 << false << int(UpdateHelper::InstallerNotStarted);
+        QTest::newRow("not a package") << "notes.deb.txt" << 0 << true << int(HostLink::UpdateHoldsNoPackage);
+        QTest::newRow("a folder") << "folder.deb" << 0 << true << int(HostLink::UpdateHoldsNoPackage);
+        QTest::newRow("dpkg fails") << "a.deb" << 1 << true << int(HostLink::InstallFailed);
+        QTest::newRow("dpkg missing") << "a.deb" << 0 << false << int(HostLink::InstallerNotStarted);
     }
 
     void failureEndsTheInstallation()
@@ -132,7 +133,7 @@ private slots:
         install.install(package, true);
         qputenv("PATH", path);
         QTRY_COMPARE_WITH_TIMEOUT(install.errors, QList<int>{error}, installWaitMs);
-        const bool dpkgStarted = error != UpdateHelper::NoPackage;
+        const bool dpkgStarted = error != HostLink::UpdateHoldsNoPackage;
         QCOMPARE(install.progress, dpkgStarted ? QList<double>{0} : QList<double>());
 
         // The next call starts afresh.

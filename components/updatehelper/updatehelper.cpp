@@ -1,5 +1,7 @@
 #include "updatehelper.h"
 
+#include "protocol/hostlink.h"
+
 #include <unitlauncher.h>
 
 #include <QDir>
@@ -27,12 +29,12 @@ UpdateHelper::~UpdateHelper()
 void UpdateHelper::installLocalUpdate(const QString &package, bool allowDowngrade)
 {
     if (!QFileInfo(package).isFile() || !package.endsWith(QLatin1String(".deb"))) {
-        emit ErrorOccurred(NoPackage);
+        emit ErrorOccurred(HostLink::UpdateHoldsNoPackage);
         return;
     }
     const QString kept = setAside(package);
     if (kept.isEmpty()) {
-        emit ErrorOccurred(PackageNotKept);
+        emit ErrorOccurred(HostLink::PackageNotKept);
         return;
     }
     m_waiting.append({kept, allowDowngrade});
@@ -76,7 +78,7 @@ void UpdateHelper::onFinished(int exitCode, QProcess::ExitStatus status)
     if (status == QProcess::NormalExit && exitCode == 0)
         emit ProgressChanged(100.0);
     else
-        emit ErrorOccurred(InstallFailed);
+        emit ErrorOccurred(HostLink::InstallFailed);
     endCurrent();
 }
 
@@ -84,7 +86,7 @@ void UpdateHelper::onErrorOccurred(QProcess::ProcessError error)
 {
     if (error != QProcess::FailedToStart)
         return; // a dpkg that ran reports through onFinished()
-    emit ErrorOccurred(InstallerNotStarted);
+    emit ErrorOccurred(HostLink::InstallerNotStarted);
     endCurrent();
 }
 

@@ -19,18 +19,15 @@
 //
 // Installations run one at a time; a call while one runs waits its turn.
 // Each reports ProgressChanged(0) when dpkg starts and ProgressChanged(100)
-// when the package is installed, or ErrorOccurred(int):
-//   1  the file is gone or its name does not end in ".deb"
-//   2  dpkg could not be started
-//   3  dpkg failed on the package, or refused it as a downgrade
-//   4  the file could not be set aside (the file system is full or read-only)
+// when the package is installed, or ErrorOccurred(int) with one of the host
+// link's installer codes (HostLink::ErrorCode, 1 to 4): the file is gone or
+// is no ".deb", dpkg could not be started, dpkg failed on the package or
+// refused it as a downgrade, or the file could not be set aside.
 class UpdateHelper : public QObject
 {
     Q_OBJECT
 
 public:
-    enum Error { NoPackage = 1, InstallerNotStarted = 2, InstallFailed = 3, PackageNotKept = 4 };
-
     explicit UpdateHelper(QObject *parent = nullptr);
     ~UpdateHelper() override;
 

@@ -58,42 +58,6 @@ trap 'exit 143' TERM
 trap 'exit 130' INT
 trap 'exit 129' HUP
 
-# A stub that records its arguments, one call per line.
-write_stub() {
-    cat >"$state/bin/$1" <<EOF
-#!/bin/sh
-echo "\$@" >> '$state/$1.calls'
-[ -f '$state/$1.exit' ] && exit "\$(cat '$state/$1.exit')"
-exit 0
-EOF
-    chmod 755 "$state/bin/$1"
-}
-
-write_package_database() {
-    mkdir -p "$state/apt/lists/partial" "$state/apt/cache/archives/partial" "$state/apt/empty"
-    cat >"$state/apt/status" <<EOF
-Package: cvipc
-Status: install ok installed
-Priority: optional
-Section: misc
-Installed-Size: 1
-Maintainer: Simulated printer <printer@example.invalid>
-Architecture: all
-Version: 1.0
-Description: printer software
-
-EOF
-    cat >"$state/apt/apt.conf" <<EOF
-Dir::State::status "$state/apt/status";
-Dir::State::Lists "$state/apt/lists/";
-Dir::Cache "$state/apt/cache/";
-Dir::Etc::SourceList "$state/apt/empty/sources.list";
-Dir::Etc::SourceParts "$state/apt/empty/";
-Dir::Etc::Parts "$state/apt/empty/";
-Dir::Etc::PreferencesParts "$state/apt/empty/";
-EOF
-}
-
 start_link() {
     rm -f "$state/host" "$state/gadget"
     rm -f "$state/link.fifo"
@@ -113,9 +77,7 @@ start_link() {
 }
 
 mkdir -p "$state/bin" "$state/Home" "$state/root" "$state/usrbin/upper" "$state/usrbin/work"
-write_stub dpkg
-write_stub Fenwick
-write_package_database
+"$scripts/fake-machine.sh" "$state" dpkg Fenwick
 start_link
 
 program=$(command -v "$1")

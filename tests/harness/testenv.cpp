@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QMutex>
 
 #include <fcntl.h>
@@ -36,14 +37,14 @@ void collect(QtMsgType type, const QMessageLogContext &context, const QString &m
 
 } // namespace
 
+// The stubs and the package database are scripts/fake-machine.sh's, the
+// simulated printer's own.
 TestEnv::TestEnv()
 {
-    for (const char *folder : {"bin", "Home", "apt"})
-        QDir(m_dir.path()).mkpath(QLatin1String(folder));
-    for (const char *program : {"lp", "dpkg", "Fenwick"})
-        writeStub(QLatin1String(program));
+    QProcess::execute(QStringLiteral("sh"), {QStringLiteral(BREV_SOURCE_DIR "/scripts/fake-machine.sh"), m_dir.path(),
+                                             QStringLiteral("lp"), QStringLiteral("dpkg"), QStringLiteral("Fenwick")});
     qputenv("PATH", (path(QStringLiteral("bin")) + QLatin1Char(':')).toLocal8Bit() + qgetenv("PATH"));
-    writeAptConfig();
+    qputenv("APT_CONFIG", path(QStringLiteral("apt/apt.conf")).toLocal8Bit());
 }
 
 TestEnv::~TestEnv()
@@ -53,28 +54,6 @@ TestEnv::~TestEnv()
         qputenv("APT_CONFIG", m_aptConfig);
     else
         qunsetenv("APT_CONFIG");
-}
-
-void TestEnv::writeStub(const QString &program) const
-{
-    const QString stub = path(QStringLiteral("bin/") + program);
-    writeFile(stub, QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1.calls'\n[ ! -f '%1.action' ] || . '%1.action'\n"
-                                   "exit $(cat '%1.exit' 2>/dev/null || echo 0)\n").arg(path(program)).toLocal8Bit());
-    QFile::setPermissions(stub, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-}
-
-// APT's whole tree under the temp dir, with a package database of its own and
-// no configuration parts, sources or preferences: nothing of the machine's
-// APT state is read or written.
-void TestEnv::writeAptConfig() const
-{
-    const QString apt = path(QStringLiteral("apt"));
-    writeFile(apt + QStringLiteral("/status"),
-              "Package: cvipc\nStatus: install ok installed\nArchitecture: all\nVersion: 1.0\n\n");
-    writeFile(apt + QStringLiteral("/apt.conf"),
-              QStringLiteral("Dir \"%1/\";\nDir::Etc \"/dev/null\";\nDir::State::status \"%1/status\";\n")
-                  .arg(apt).toLocal8Bit());
-    qputenv("APT_CONFIG", (apt + QStringLiteral("/apt.conf")).toLocal8Bit());
 }
 
 DaemonSettings TestEnv::settings(const QString &gadgetPath) const

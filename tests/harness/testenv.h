@@ -36,9 +36,6 @@ public:
     void setAction(const QString &program, const QString &shell) const;
 
 private:
-    void writeStub(const QString &program) const;
-    void writeAptConfig() const;
-
     QTemporaryDir m_dir;
     const QByteArray m_path = qgetenv("PATH");
     const bool m_hadAptConfig = qEnvironmentVariableIsSet("APT_CONFIG");

@@ -5,6 +5,9 @@ set -eu
 dir="$(dirname "$0")"
 "$dir/ensure-packages.sh" cmake g++ make pkg-config qtbase5-dev libqapt-dev \
     dbus-daemon util-linux socat cups cups-client cups-bsd
+# The sanitizer and fuzzing builds (scripts/sanitize.sh, scripts/fuzz.sh):
+# clang with its sanitizer runtimes and libFuzzer.
+"$dir/ensure-packages.sh" clang libclang-rt-14-dev
 # The real-device test rig (scripts/realdevice-vm.sh): the emulator and the
 # static busybox of its initramfs. It downloads the kernel package itself.
 exec "$dir/ensure-packages.sh" --no-install-recommends qemu-system-x86 busybox-static

@@ -18,5 +18,6 @@ Catalogue hostCatalogue();
 // The recognizer's rules read plainly, with no search structure: at each
 // position the longest literal that starts there, else the next position;
 // then the earliest proper prefix of a literal that ends the input after the
-// last match. Tests and the recognizer benchmark hold the recognizer to it.
+// last match. Tests, the recognizer benchmark and its fuzz target hold the
+// recognizer to it.
 QVector<ParseMatch> plainParse(const char *data, int size, const Catalogue &catalogue);

@@ -3,6 +3,7 @@
 #include "protocol/hostlink.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -15,6 +16,10 @@ namespace {
 
 constexpr int bufferSize = 1024;
 constexpr int readLimit = bufferSize - 1; // a zero byte always fits after the data
+
+// Each command of the host's stream as it is run, in order: quiet unless
+// QT_LOGGING_RULES="brevdaemon.hostlink.debug=true" asks for it.
+Q_LOGGING_CATEGORY(hostCommands, "brevdaemon.hostlink", QtInfoMsg)
 
 } // namespace
 
@@ -91,6 +96,8 @@ void Brevdaemon::readyRead(int socket)
 
 void Brevdaemon::dispatch(const ParseMatch &match, const QVector<ParseMatch> &matches, ReadPass &pass)
 {
+    if (match.id != ParseMatch::Partial)
+        qCDebug(hostCommands) << "host command" << match.id;
     switch (match.id) {
     case HostLink::JobEndCount:
         onJobEndCountMarker(match, pass);

@@ -86,6 +86,11 @@ QStringList TestEnv::calls(const QString &program) const
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
+void TestEnv::clearCalls(const QString &program) const
+{
+    QFile::remove(path(program + QStringLiteral(".calls")));
+}
+
 void TestEnv::setExitCode(const QString &program, int code) const
 {
     writeFile(path(program + QStringLiteral(".exit")), QByteArray::number(code));

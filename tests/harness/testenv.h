@@ -30,6 +30,8 @@ public:
 
     // The argument lines a stub recorded, one per call.
     QStringList calls(const QString &program) const;
+    // Forgets the calls recorded so far.
+    void clearCalls(const QString &program) const;
     // Makes the stub exit with `code` from now on.
     void setExitCode(const QString &program, int code) const;
     // Makes the stub also run this shell text, with the call's arguments in "$@".

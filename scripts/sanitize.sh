@@ -18,10 +18,10 @@ rm -rf "$reports"
 mkdir -p "$reports"
 export ASAN_OPTIONS="$ASAN_OPTIONS:log_path=$reports/asan"
 export UBSAN_OPTIONS="$UBSAN_OPTIONS:log_path=$reports/ubsan"
-# tst_realdevice is left out: it boots a virtual machine for about 75 s
-# (longer with the sanitizers' slowdown) to run the daemon on the kernel's
-# printer gadget, and what it runs of our code the other tests run here over
-# a pseudo-terminal.
+# tst_realdevice is left out: it boots a virtual machine for about 75 s,
+# longer with the sanitizers' slowdown, to check the daemon against the
+# kernel's printer gadget driver; the daemon's reading, spooling and writing
+# are run here by the other tests over a pseudo-terminal.
 status=0
 ctest --test-dir build-asan --output-on-failure -j2 -E '^tst_realdevice$' "$@" || status=$?
 for report in "$reports"/*; do

@@ -311,7 +311,10 @@ struct Sides
 void count(Sides &sides, const QStringList &arguments)
 {
     const std::pair<const char *, QByteArray> jobs[] = {{"label", labelJob()}, {"random", randomJob()}};
-    for (const auto &[kind, job] : jobs) {
+    for (const auto &entry : jobs) {
+        // Named, not bound: C++17 lambdas cannot capture a structured binding.
+        const char *kind = entry.first;
+        const QByteArray &job = entry.second;
         if (arguments.size() > 2 && arguments[2] != QLatin1String(kind))
             continue;
         double daemon = 0, bare = 0, plain = 0;

@@ -19,60 +19,6 @@ Catalogue manyAnchorsCatalogue()
     return catalogue;
 }
 
-// "id@start+length", for readable comparisons.
-QString describe(const ParseMatch &match)
-{
-    return QStringLiteral("%1@%2+%3").arg(match.id).arg(match.start).arg(match.length);
-}
-
-QStringList describe(const QVector<ParseMatch> &matches)
-{
-    QStringList text;
-    for (const ParseMatch &match : matches)
-        text << describe(match);
-    return text;
-}
-
-CVParse parserFor(const Catalogue &catalogue)
-{
-    CVParse parser;
-    for (const Literal &literal : catalogue)
-        parser.addCommand(literal.bytes, literal.id);
-    return parser;
-}
-
-// One recognizer on the vector unit where there is one, one on machine words.
-QVector<CVParse> parsersFor(const Catalogue &catalogue)
-{
-    QVector<CVParse> parsers{parserFor(catalogue), parserFor(catalogue)};
-    parsers[1].scanWithWords();
-    return parsers;
-}
-
-// What is wrong with the recognizer's reading of `data`, or nothing: a match
-// that leaves the data or does not hold its literal (a partial one: a proper
-// prefix of one), or any difference from the plain reading.
-QString faultIn(const CVParse &parser, const QByteArray &data, const Catalogue &catalogue)
-{
-    const QVector<ParseMatch> matches = parser.parse(data);
-    for (const ParseMatch &m : matches) {
-        if (m.start < 0 || m.length < 1 || m.end != m.start + m.length - 1 || m.end >= data.size())
-            return describe(m) + QStringLiteral(" leaves the data");
-        const QByteArray held = data.mid(m.start, m.length);
-        const bool holdsLiteral = std::any_of(catalogue.begin(), catalogue.end(), [&](const Literal &l) {
-            return m.id == ParseMatch::Partial ? l.bytes.size() > m.length && l.bytes.startsWith(held)
-                                               : l.id == m.id && l.bytes == held;
-        });
-        if (!holdsLiteral)
-            return describe(m) + QStringLiteral(" holds no literal: ") + QString::fromLatin1(held.toHex());
-    }
-    const QStringList plain = describe(plainParse(data.constData(), data.size(), catalogue));
-    if (describe(matches) != plain)
-        return QStringLiteral("%1 instead of %2 in %3")
-            .arg(describe(matches).join(' '), plain.join(' '), QString::fromLatin1(data.toHex()));
-    return QString();
-}
-
 // Up to a full read of whole literals, pieces of literals and stray bytes.
 QByteArray literalBlock(QRandomGenerator &random, const Catalogue &catalogue)
 {

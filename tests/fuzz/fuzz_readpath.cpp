@@ -7,14 +7,17 @@
 // everything else it logs), submit a job or not alike, and leave the same
 // bytes in the job file.
 //
-// Where the daemon's rules make a cut matter, no cut is made:
+// Cuts anywhere else must not matter, inside a command (its start waits for
+// the next read) among them. Where the daemon's rules make a cut matter, no
+// cut is made:
 // - "^K" and "^Z" take their argument from the byte after them, and a read
 //   that ends right after the marker gives 0: no cut right after a marker.
 // - A job marker takes everything before it in its read into the job file,
 //   commands included; past the last marker of a read, a command's own bytes
 //   stay out. No cut between a command and the job marker after it.
-// - "^SETETHCONF" and "^SETCVSHIP" take their fields from their own read: no
-//   cut between such a command and the carriage return that ends its line.
+// - A "^SETETHCONF" or "^SETCVSHIP" line cut short waits for its end, and
+//   the rest of its read waits with it: a cut inside such a line counts as
+//   one where the line starts, for the two rules above.
 // Streams holding "^XFER" are not tried: it takes the file that follows it
 // straight from the port, outside the reads under test.
 // Once a job is complete, reading waits for the port's restart, so neither
@@ -36,6 +39,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <numeric>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -177,19 +181,40 @@ bool isJobMarker(int id)
     return takesArgumentByte(id) || id == HostLink::JobEnd;
 }
 
-bool readsItsLine(int id)
+bool waitsForItsLine(int id)
 {
     return id == HostLink::SetEthernetConfig || id == HostLink::SetShip;
 }
 
-// Which positions a cut may not fall on (a cut at p starts a read with byte
-// p), by the rules in the comment at the top.
+// Where the read that a cut at p ends (p: the first byte of the next read)
+// counts as ending. A command line cut short waits in the buffer, and what
+// follows it in the read waits with it, so that read counts as ending where
+// the line starts: for "^SETETHCONF" and "^SETCVSHIP", from the command's
+// first byte up to the carriage return or line feed that ends its line.
+QVector<int> effectiveCuts(const QByteArray &stream, const QVector<ParseMatch> &commands)
+{
+    QVector<int> effective(stream.size() + 1);
+    std::iota(effective.begin(), effective.end(), 0);
+    for (const ParseMatch &command : commands) {
+        if (!waitsForItsLine(command.id))
+            continue;
+        int lineEnd = command.end + 1;
+        while (lineEnd < stream.size() && stream[lineEnd] != '\r' && stream[lineEnd] != '\n')
+            ++lineEnd;
+        for (int p = command.start + 1; p <= lineEnd; ++p)
+            effective[p] = std::min(effective[p], command.start);
+    }
+    return effective;
+}
+
+// Which positions a cut may not fall on, by the rules in the comment at the
+// top, applied where the read counts as ending.
 QVector<bool> cutsThatMatter(const QByteArray &stream, const QVector<ParseMatch> &commands)
 {
-    QVector<bool> matters(stream.size() + 1, false);
+    QVector<bool> endMatters(stream.size() + 1, false);
     const auto rule = [&](int from, int to) {
         for (int p = from; p <= to && p < stream.size(); ++p)
-            matters[p] = true;
+            endMatters[p] = true;
     };
     for (int i = 0; i < commands.size(); ++i) {
         const ParseMatch &command = commands[i];
@@ -197,13 +222,6 @@ QVector<bool> cutsThatMatter(const QByteArray &stream, const QVector<ParseMatch>
             continue;
         if (takesArgumentByte(command.id))
             rule(command.end + 1, command.end + 1);
-        if (readsItsLine(command.id)) {
-            int lineEnd = command.end + 1;
-            while (lineEnd < stream.size() && stream[lineEnd] != '\r' && stream[lineEnd] != '\n')
-                ++lineEnd;
-            if (lineEnd < stream.size() && stream[lineEnd] == '\r')
-                rule(command.end + 1, lineEnd);
-        }
         if (!isJobMarker(command.id)) {
             for (int j = i + 1; j < commands.size(); ++j) {
                 if (isJobMarker(commands[j].id)) {
@@ -213,6 +231,10 @@ QVector<bool> cutsThatMatter(const QByteArray &stream, const QVector<ParseMatch>
             }
         }
     }
+    const QVector<int> effective = effectiveCuts(stream, commands);
+    QVector<bool> matters(stream.size() + 1);
+    for (int p = 0; p <= stream.size(); ++p)
+        matters[p] = endMatters[effective[p]];
     return matters;
 }
 

@@ -24,12 +24,10 @@
 // pass reads on after the completing end marker. The whole stream fits in
 // one read.
 
-#include "daemon/brevdaemon.h"
-#include "fakegadget.h"
+#include "daemonlink.h"
 #include "plainparse.h"
 #include "privatebus.h"
 #include "protocol/hostlink.h"
-#include "testenv.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -74,13 +72,8 @@ class ReadPath
 public:
     ReadPath()
     {
-        if (!m_bus.start())
+        if (!m_busStarted)
             fail("the private bus did not start");
-        DaemonSettings settings = m_env.settings(m_gadget.devicePath());
-        // No update program: what "^UPDATE" starts is not looked at here, and
-        // a process started for each one would take most of the run's time.
-        settings.updateProgram.clear();
-        m_daemon = new Brevdaemon(settings);
         int ends[2];
         if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
             fail("no pipe");
@@ -90,7 +83,6 @@ public:
 
     ~ReadPath()
     {
-        delete m_daemon;
         ::close(m_readEnd);
         ::close(m_writeEnd);
     }
@@ -98,17 +90,15 @@ public:
     Outcome feed(const Pieces &pieces)
     {
         Outcome outcome;
-        {
-            LogCapture log;
-            for (const QByteArray &piece : pieces) {
-                send(piece);
-                outcome.submitted = readAll();
-                if (outcome.submitted)
-                    break;
-            }
-            outcome.log = log.messages();
+        m_link.log.clear();
+        for (const QByteArray &piece : pieces) {
+            send(piece);
+            outcome.submitted = readAll();
+            if (outcome.submitted)
+                break;
         }
-        outcome.jobFile = m_env.jobFile();
+        outcome.log = m_link.log.messages();
+        outcome.jobFile = m_link.env.jobFile();
         restart();
         return outcome;
     }
@@ -132,8 +122,8 @@ private:
     bool readAll()
     {
         for (int left = waiting(); left > 0; left = waiting()) {
-            m_daemon->readyRead(m_readEnd);
-            if (!m_env.calls(QStringLiteral("lp")).isEmpty())
+            m_link.daemon.readyRead(m_readEnd);
+            if (!m_link.env.calls(QStringLiteral("lp")).isEmpty())
                 return true;
             if (waiting() == left)
                 fail("the daemon did not read");
@@ -149,22 +139,24 @@ private:
     {
         send(".\r\n");
         while (waiting() > 0)
-            m_daemon->readyRead(m_readEnd);
+            m_link.daemon.readyRead(m_readEnd);
         for (const char *slot : {"uninitialize", "initialize"}) {
-            if (!QMetaObject::invokeMethod(m_daemon, slot, Qt::DirectConnection))
+            if (!QMetaObject::invokeMethod(&m_link.daemon, slot, Qt::DirectConnection))
                 fail("the port did not restart");
         }
-        m_env.clearCalls(QStringLiteral("lp"));
+        m_link.env.clearCalls(QStringLiteral("lp"));
         // Timers and bus messages; what the daemon writes to the host is not
         // looked at.
         QCoreApplication::processEvents();
-        m_gadget.clearReceived();
+        m_link.gadget.clearReceived();
     }
 
-    PrivateBus m_bus; // first: the daemon connects to it
-    TestEnv m_env;
-    FakeGadget m_gadget;
-    Brevdaemon *m_daemon = nullptr;
+    // In this order: the bus is up before the daemon connects to it.
+    PrivateBus m_bus;
+    const bool m_busStarted = m_bus.start();
+    // No update program: what "^UPDATE" starts is not looked at here, and a
+    // process started for each one would take most of the run's time.
+    DaemonLink m_link{[](DaemonLink &link) { link.settings.updateProgram.clear(); }};
     int m_readEnd = -1;
     int m_writeEnd = -1;
 };
@@ -173,12 +165,12 @@ ReadPath *readPath = nullptr;
 
 bool takesArgumentByte(int id)
 {
-    return id == HostLink::JobEnds || id == HostLink::JobZ;
+    return id == HostLink::JobEndCount || id == HostLink::JobZ;
 }
 
 bool isJobMarker(int id)
 {
-    return takesArgumentByte(id) || id == HostLink::JobEnd;
+    return takesArgumentByte(id) || id == HostLink::JobEndMarker;
 }
 
 bool waitsForItsLine(int id)

@@ -119,6 +119,12 @@ QStringList LogCapture::messages() const
     return logMessages;
 }
 
+void LogCapture::clear()
+{
+    QMutexLocker lock(&logMutex);
+    logMessages.clear();
+}
+
 int LogCapture::count(const QString &text) const
 {
     return messages().filter(text).size();

@@ -52,6 +52,7 @@ public:
     ~LogCapture();
     QStringList messages() const;
     int count(const QString &text) const; // messages containing text
+    void clear(); // forgets the messages collected so far
 };
 
 // Collects what is written to file descriptor 2 while it lives.

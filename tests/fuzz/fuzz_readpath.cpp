@@ -131,10 +131,11 @@ private:
         return false;
     }
 
-    // Brings the daemon back to where it started: bytes that complete no
-    // command take whatever waits in its buffer (the start of a command, or
-    // what followed a completed job) out to the job file, then the port
-    // restarts, as after a printed job, with a new job file and counters.
+    // Brings the daemon back to where it started: ".\r\n", which begins no
+    // command and ends any waiting line, takes whatever waits in its buffer
+    // (the start of a command, a line waiting for its end, or what followed a
+    // completed job) out of it, then the port restarts, as after a printed
+    // job, with a new job file and counters.
     void restart()
     {
         send(".\r\n");

@@ -15,6 +15,11 @@ namespace {
 // it a waiting keep-alive goes first, then the oldest line.
 constexpr int queueLimit = 64;
 
+QString keepAlivePayload()
+{
+    return QStringLiteral("PING");
+}
+
 } // namespace
 
 void Brevdaemon::queueMessage(const int &id, const QString &payload)
@@ -37,7 +42,7 @@ void Brevdaemon::queueMessage(const int &id, const QString &payload)
 
 void Brevdaemon::dropOneLine()
 {
-    const int keepAlive = m_writeQueue->indexOf(QStringLiteral("PING\r\n"));
+    const int keepAlive = m_writeQueue->indexOf(HostLink::line(HostLink::KeepAlive, keepAlivePayload()));
     const QString dropped = m_writeQueue->takeAt(keepAlive >= 0 ? keepAlive : 0);
     if (m_droppedLines++ == 0)
         qWarning() << "outbound queue full, the host is not reading; dropped:" << dropped.trimmed();
@@ -50,7 +55,7 @@ bool Brevdaemon::hasUnsentLines() const
 
 void Brevdaemon::onPingTimeout()
 {
-    queueMessage(HostLink::KeepAlive, QStringLiteral("PING"));
+    queueMessage(HostLink::KeepAlive, keepAlivePayload());
 }
 
 void Brevdaemon::onBatchTimeout()

@@ -83,7 +83,7 @@ private:
     void openDevice();
     void setReadEnabled(bool enabled);
     void pauseReading(int error);
-    void readSucceeded();
+    void portWorks();
     void retryPortLater();
 
     // daemon/outboundqueue.cpp

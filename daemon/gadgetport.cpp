@@ -51,8 +51,7 @@ void Brevdaemon::openDevice()
         retryPortLater();
         return;
     }
-    m_portFaulted = false;
-    m_portRetryDelayMs = m_settings.portRetryMinMs;
+    portWorks();
 
     m_readNotifier = new QSocketNotifier(m_gadgetFd, QSocketNotifier::Read, this);
     m_writeNotifier = new QSocketNotifier(m_gadgetFd, QSocketNotifier::Write, this);
@@ -100,7 +99,8 @@ void Brevdaemon::pauseReading(int error)
     retryPortLater();
 }
 
-void Brevdaemon::readSucceeded()
+// The device opened, or a read took bytes: an outage is over.
+void Brevdaemon::portWorks()
 {
     m_portFaulted = false;
     m_portRetryDelayMs = m_settings.portRetryMinMs;

@@ -52,7 +52,7 @@ void Brevdaemon::readyRead(int socket)
         refuseUnfinishedLine();
         return;
     }
-    readSucceeded();
+    portWorks();
     m_silentServices.clear();
     m_lastReadCount = int(count);
 

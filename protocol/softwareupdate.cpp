@@ -114,7 +114,8 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
 }
 
 // An installation that ends, done or failed part way, may have changed what
-// is installed: the package database is read again for "~U,SOFTVER".
+// is installed: the package database is read again for "~U,SOFTVER". An
+// update refused before dpkg ran changed nothing.
 void Brevdaemon::updateProgress(double percent)
 {
     queueMessage(HostLink::UpdateProgress, QString::number(percent, 'f', 0));
@@ -125,5 +126,6 @@ void Brevdaemon::updateProgress(double percent)
 void Brevdaemon::updateError(int error)
 {
     queueMessage(HostLink::UpdateError, QString::number(error, 10));
-    m_backend.reloadCache();
+    if (error == HostLink::InstallFailed)
+        m_backend.reloadCache();
 }

@@ -1,4 +1,5 @@
 #include "daemon/brevdaemon.h"
+#include "daemon/eventdispatcher.h"
 
 #include <logger.h>
 
@@ -6,9 +7,12 @@
 
 int main(int argc, char *argv[])
 {
-    // Every block from the host costs one trip through the event loop; Qt's
-    // own poll-based dispatcher makes that trip cheaper than the GLib one.
+    // Every block from the host costs one trip through the event loop, and an
+    // update one per 256-byte chunk: the daemon's thread runs a dispatcher
+    // that makes that trip cheap. The threads Qt starts (D-Bus) use Qt's own
+    // poll-based one, cheaper than the GLib one.
     qputenv("QT_NO_GLIB", "1");
+    QCoreApplication::setEventDispatcher(new EventDispatcher);
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("BrevDaemon"));

@@ -1,5 +1,6 @@
 #include "benchsetup.h"
 
+#include "daemon/eventdispatcher.h"
 #include "fakegadget.h"
 
 #include <QFile>
@@ -24,9 +25,10 @@ QByteArray fileContent(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-DaemonBenchmark::QtDispatcher::QtDispatcher()
+DaemonBenchmark::ShippedDispatchers::ShippedDispatchers()
 {
     qputenv("QT_NO_GLIB", "1");
+    QCoreApplication::setEventDispatcher(new EventDispatcher);
 }
 
 DaemonBenchmark::DaemonBenchmark(int &argc, char **argv)

@@ -16,9 +16,9 @@ QByteArray randomBytes(int size, quint32 seed);
 // What the file holds, for checking a benchmark's output.
 QByteArray fileContent(const QString &path);
 
-// The surroundings of a benchmark that runs the daemon in-process: Qt's own
-// event dispatcher, as the shipped program chooses it, a silent log (the
-// daemon runs without its services), and a private bus.
+// The surroundings of a benchmark that runs the daemon in-process: the event
+// dispatchers that the shipped program chooses, a silent log (the daemon runs
+// without its services), and a private bus.
 class DaemonBenchmark
 {
 public:
@@ -26,12 +26,12 @@ public:
     bool ready() const { return m_ready; }
 
 private:
-    struct QtDispatcher
+    struct ShippedDispatchers
     {
-        QtDispatcher();
+        ShippedDispatchers();
     };
 
-    QtDispatcher m_dispatcher; // chosen before the application exists
+    ShippedDispatchers m_dispatchers; // chosen before the application exists
     QCoreApplication m_app;
     PrivateBus m_bus;
     bool m_ready = false;

@@ -1,4 +1,5 @@
 #include "daemonlink.h"
+#include "daemontestmain.h"
 #include "privatebus.h"
 #include "protocol/hostlink.h"
 
@@ -107,5 +108,5 @@ private:
     PrivateBus m_bus;
 };
 
-QTEST_GUILESS_MAIN(GadgetPortTest)
+DAEMON_TEST_MAIN(GadgetPortTest)
 #include "tst_gadgetport.moc"

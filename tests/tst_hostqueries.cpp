@@ -1,4 +1,5 @@
 #include "daemonlink.h"
+#include "daemontestmain.h"
 #include "privatebus.h"
 #include "simulator.h"
 
@@ -129,5 +130,5 @@ private:
     PrivateBus m_bus;
 };
 
-QTEST_GUILESS_MAIN(HostQueriesTest)
+DAEMON_TEST_MAIN(HostQueriesTest)
 #include "tst_hostqueries.moc"

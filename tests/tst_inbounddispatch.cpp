@@ -1,4 +1,5 @@
 #include "daemonlink.h"
+#include "daemontestmain.h"
 #include "privatebus.h"
 
 #include <QtTest>
@@ -72,5 +73,5 @@ private:
     PrivateBus m_bus;
 };
 
-QTEST_GUILESS_MAIN(InboundDispatchTest)
+DAEMON_TEST_MAIN(InboundDispatchTest)
 #include "tst_inbounddispatch.moc"

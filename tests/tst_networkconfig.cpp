@@ -1,4 +1,5 @@
 #include "daemonlink.h"
+#include "daemontestmain.h"
 #include "privatebus.h"
 #include "protocol/ethernetrecord.h"
 #include "simulator.h"
@@ -121,5 +122,5 @@ private:
     PrivateBus m_bus;
 };
 
-QTEST_GUILESS_MAIN(NetworkConfigTest)
+DAEMON_TEST_MAIN(NetworkConfigTest)
 #include "tst_networkconfig.moc"

@@ -1,4 +1,5 @@
 #include "daemonlink.h"
+#include "daemontestmain.h"
 #include "privatebus.h"
 #include "protocol/hostlink.h"
 
@@ -134,5 +135,5 @@ private:
     PrivateBus m_bus;
 };
 
-QTEST_GUILESS_MAIN(OutboundQueueTest)
+DAEMON_TEST_MAIN(OutboundQueueTest)
 #include "tst_outboundqueue.moc"

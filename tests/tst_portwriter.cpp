@@ -1,4 +1,5 @@
 #include "daemon/portwriter.h"
+#include "daemontestmain.h"
 
 #include <QtTest>
 
@@ -48,5 +49,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(PortWriterTest)
+DAEMON_TEST_MAIN(PortWriterTest)
 #include "tst_portwriter.moc"

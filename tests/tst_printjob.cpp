@@ -1,4 +1,5 @@
 #include "daemonlink.h"
+#include "daemontestmain.h"
 #include "privatebus.h"
 
 #include <QtTest>
@@ -213,5 +214,5 @@ private:
     PrivateBus m_bus;
 };
 
-QTEST_GUILESS_MAIN(PrintJobTest)
+DAEMON_TEST_MAIN(PrintJobTest)
 #include "tst_printjob.moc"

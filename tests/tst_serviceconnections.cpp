@@ -1,4 +1,5 @@
 #include "daemonlink.h"
+#include "daemontestmain.h"
 #include "privatebus.h"
 #include "simulator.h"
 
@@ -99,5 +100,5 @@ private:
     PrivateBus m_bus;
 };
 
-QTEST_GUILESS_MAIN(ServiceConnectionsTest)
+DAEMON_TEST_MAIN(ServiceConnectionsTest)
 #include "tst_serviceconnections.moc"

@@ -1,4 +1,5 @@
 #include "daemonlink.h"
+#include "daemontestmain.h"
 #include "privatebus.h"
 #include "simulator.h"
 
@@ -319,5 +320,5 @@ private:
     PrivateBus m_bus;
 };
 
-QTEST_GUILESS_MAIN(SoftwareUpdateTest)
+DAEMON_TEST_MAIN(SoftwareUpdateTest)
 #include "tst_softwareupdate.moc"

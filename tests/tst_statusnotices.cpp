@@ -1,4 +1,5 @@
 #include "daemonlink.h"
+#include "daemontestmain.h"
 #include "privatebus.h"
 #include "services/levelnumber.h"
 #include "simulator.h"
@@ -119,5 +120,5 @@ private:
     PrivateBus m_bus;
 };
 
-QTEST_GUILESS_MAIN(StatusNoticesTest)
+DAEMON_TEST_MAIN(StatusNoticesTest)
 #include "tst_statusnotices.moc"

@@ -117,7 +117,7 @@ struct Contenders
             parser.addCommand(literal.bytes, literal.id);
             wordParser.addCommand(literal.bytes, literal.id);
         }
-        wordParser.scanWithWords();
+        wordParser.scanWith(CandidateScan::Lanes::Words);
     }
 
     CVParse parser;

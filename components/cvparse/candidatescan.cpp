@@ -2,6 +2,12 @@
 
 #include <algorithm>
 
+#if defined(__x86_64__)
+// Built with AVX2 on its own (candidatescan_avx2.cpp), and run only where the
+// processor reports it: x86-64 promises SSE2 alone.
+int scanAvx2(const scankernel::Pass &pass, const char *data, int size, int *out);
+#endif
+
 #if defined(__arm__) && !defined(__ARM_NEON)
 #include <sys/auxv.h>
 #ifndef HWCAP_NEON
@@ -17,6 +23,7 @@ namespace {
 
 using scankernel::Filter;
 using scankernel::Pass;
+using Lanes = CandidateScan::Lanes;
 
 // The smallest range that holds every key.
 Filter rangeFilter(const CandidateScan::Filter &filter)
@@ -25,35 +32,59 @@ Filter rangeFilter(const CandidateScan::Filter &filter)
     return {filter.anchor, filter.keyOffset, *lowest, static_cast<unsigned char>(*highest - *lowest)};
 }
 
-#ifdef BREV_NEON_AT_RUN_TIME
-const bool neonPresent = (getauxval(AT_HWCAP) & HWCAP_NEON) != 0;
-#endif
-
-scankernel::Scan vectorScan()
+// The scan on `lanes`, or none where this processor lacks them.
+scankernel::Scan scanOn(Lanes lanes)
 {
-#if defined(__SSE2__)
-    return scankernel::scan<scankernel::Sse2Lanes>;
-#elif defined(__ARM_NEON)
-    return scankernel::scan<scankernel::NeonLanes>;
-#elif defined(BREV_NEON_AT_RUN_TIME)
-    return neonPresent ? scanNeon : nullptr;
+    switch (lanes) {
+    case Lanes::Avx2:
+#if defined(__x86_64__)
+        return __builtin_cpu_supports("avx2") ? scanAvx2 : nullptr;
 #else
-    return nullptr;
+        return nullptr;
 #endif
+    case Lanes::Sse2:
+#if defined(__SSE2__)
+        return scankernel::scan<scankernel::Sse2Lanes>;
+#else
+        return nullptr;
+#endif
+    case Lanes::Neon:
+#if defined(__ARM_NEON)
+        return scankernel::scan<scankernel::NeonLanes>;
+#elif defined(BREV_NEON_AT_RUN_TIME)
+        return (getauxval(AT_HWCAP) & HWCAP_NEON) ? scanNeon : nullptr;
+#else
+        return nullptr;
+#endif
+    case Lanes::Words:
+        break;
+    }
+    return scankernel::scan<scankernel::WordLanes>;
 }
 
 } // namespace
 
 CandidateScan::CandidateScan()
 {
-    setLanes(Lanes::Best);
+    setLanes(lanesHere().front());
 }
 
-void CandidateScan::setLanes(Lanes lanes)
+std::vector<Lanes> CandidateScan::lanesHere()
 {
-    m_scan = lanes == Lanes::Best ? vectorScan() : nullptr;
-    if (!m_scan)
-        m_scan = scankernel::scan<scankernel::WordLanes>;
+    std::vector<Lanes> here;
+    for (const Lanes lanes : {Lanes::Avx2, Lanes::Sse2, Lanes::Neon, Lanes::Words}) {
+        if (scanOn(lanes))
+            here.push_back(lanes);
+    }
+    return here;
+}
+
+bool CandidateScan::setLanes(Lanes lanes)
+{
+    const scankernel::Scan scan = scanOn(lanes);
+    if (scan)
+        m_scan = scan;
+    return scan != nullptr;
 }
 
 void CandidateScan::setFilters(const std::vector<Filter> &filters)
@@ -63,11 +94,6 @@ void CandidateScan::setFilters(const std::vector<Filter> &filters)
         const scankernel::Filter first = rangeFilter(filters[i]);
         m_passes.push_back({first, i + 1 < filters.size() ? rangeFilter(filters[i + 1]) : first});
     }
-}
-
-bool CandidateScan::hasVectorLanes()
-{
-    return vectorScan() != nullptr;
 }
 
 int CandidateScan::scan(const char *data, int size, int *positions) const

@@ -14,6 +14,8 @@
 // number of compares per run: two filters per pass over the block, as many
 // passes as the filters need. The same scan runs on a vector unit's lanes
 // where the processor has one and on the bytes of a machine word elsewhere.
+// A wider vector unit that the build may not assume is used where the
+// processor reports it.
 class CandidateScan
 {
 public:
@@ -24,17 +26,16 @@ public:
         std::vector<unsigned char> keys;
     };
 
-    enum class Lanes {
-        Best,  // the vector unit where there is one, else machine words
-        Words, // machine words, even where a vector unit is there
-    };
+    enum class Lanes { Avx2, Sse2, Neon, Words };
 
+    // Scans with the widest lanes that this processor has.
     CandidateScan();
 
     void setFilters(const std::vector<Filter> &filters);
-    void setLanes(Lanes lanes);
-    // Whether this processor scans with a vector unit for Lanes::Best.
-    static bool hasVectorLanes();
+    // Scans with `lanes`, if this processor has them; returns whether it does.
+    bool setLanes(Lanes lanes);
+    // The lanes this processor has, the widest first; machine words last.
+    static std::vector<Lanes> lanesHere();
 
     // The most positions that scan() may write for `size` bytes.
     int capacity(int size) const { return size * int(m_passes.size()); }

@@ -45,9 +45,10 @@ public:
     // longest pattern less one byte.
     QVector<ParseMatch> parse(const QByteArray &data) const;
 
-    // Scans with machine words even where a vector unit is there, so that
-    // tests and benchmarks reach the scan that machines without one run.
-    void scanWithWords() { m_scan.setLanes(CandidateScan::Lanes::Words); }
+    // Scans with other lanes than the widest this processor has, so that
+    // tests and benchmarks reach the scans that other machines run. Returns
+    // whether this processor has them.
+    bool scanWith(CandidateScan::Lanes lanes) { return m_scan.setLanes(lanes); }
 
 private:
     struct Pattern

@@ -1,9 +1,9 @@
 #pragma once
 
 // The candidate scan's inner loop, written once over a set of lane
-// operations, and the lane sets: a vector unit's 16 byte lanes where the
-// processor has one (SSE2 on x86-64, NEON on ARM) and the bytes of a machine
-// word everywhere.
+// operations, and the lane sets: a vector unit's byte lanes where the
+// processor has one (32 with AVX2 and 16 with SSE2 on x86-64, 16 with NEON
+// on ARM) and the bytes of a machine word everywhere.
 //
 // A step compares a run of positions at once: each position's byte against
 // two anchor bytes, and the byte next to it (the key, one position before or
@@ -14,7 +14,9 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(__AVX2__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 #if defined(__ARM_NEON)
@@ -40,6 +42,14 @@ struct Pass
     Filter second;
 };
 
+using Scan = int (*)(const Pass &pass, const char *data, int size, int *out);
+
+// The code below is built once per lane set, some of them in files compiled
+// for a wider instruction set that not every processor runs: nothing of it
+// may be shared between files, or the linker could keep the wider build of
+// a function for all callers.
+namespace {
+
 inline bool passes(const Filter &filter, const char *data, int size, int at)
 {
     const int keyAt = at + filter.keyOffset;
@@ -58,6 +68,7 @@ struct WordLanes
     using Vec = Word;
     static constexpr int width = sizeof(Word);
     static constexpr int bitsPerLane = 8;
+    static constexpr bool keysAtOnce = false;
     static constexpr Word ones = ~Word(0) / 0xff;
     static constexpr Word high = ones * 0x80;
     static constexpr Word low7 = ones * 0x7f;
@@ -98,6 +109,7 @@ struct Sse2Lanes
     struct Range { __m128i low, span; }; // both moved down by 0x80
     static constexpr int width = 16;
     static constexpr int bitsPerLane = 1;
+    static constexpr bool keysAtOnce = false;
 
     static Vec load(const char *at) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at)); }
     static Vec splat(unsigned char byte) { return _mm_set1_epi8(char(byte)); }
@@ -116,6 +128,33 @@ struct Sse2Lanes
 };
 #endif
 
+#if defined(__AVX2__)
+// As SSE2, with 32 lanes.
+struct Avx2Lanes
+{
+    using Vec = __m256i;
+    struct Range { __m256i low, span; }; // both moved down by 0x80
+    static constexpr int width = 32;
+    static constexpr int bitsPerLane = 1;
+    static constexpr bool keysAtOnce = true;
+
+    static Vec load(const char *at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at)); }
+    static Vec splat(unsigned char byte) { return _mm256_set1_epi8(char(byte)); }
+    static Vec eq(Vec x, Vec y) { return _mm256_cmpeq_epi8(x, y); }
+    static Range range(unsigned char keyLow, unsigned char keySpan)
+    {
+        return {splat(keyLow ^ 0x80), splat(keySpan ^ 0x80)};
+    }
+    static Vec keyed(Vec anchors, Vec keys, const Range &range)
+    {
+        const __m256i outside = _mm256_cmpgt_epi8(_mm256_sub_epi8(keys, range.low), range.span);
+        return _mm256_andnot_si256(outside, anchors);
+    }
+    static Vec either(Vec x, Vec y) { return _mm256_or_si256(x, y); }
+    static std::uint64_t mask(Vec x) { return std::uint32_t(_mm256_movemask_epi8(x)); }
+};
+#endif
+
 #if defined(__ARM_NEON)
 struct NeonLanes
 {
@@ -123,6 +162,7 @@ struct NeonLanes
     struct Range { uint8x16_t low, span; };
     static constexpr int width = 16;
     static constexpr int bitsPerLane = 4;
+    static constexpr bool keysAtOnce = false;
 
     static Vec load(const char *at) { return vld1q_u8(reinterpret_cast<const std::uint8_t *>(at)); }
     static Vec splat(unsigned char byte) { return vdupq_n_u8(byte); }
@@ -146,7 +186,7 @@ struct NeonLanes
 // pass's filters, ascending; returns how many. `size` must be at least
 // Lanes::width + 2, so that every step with its keys lies in the data.
 template <typename Lanes>
-int scanInterior(const Pass &pass, const char *data, int size, int *out)
+inline __attribute__((always_inline)) int scanInterior(const Pass &pass, const char *data, int size, int *out)
 {
     using Vec = typename Lanes::Vec;
     constexpr int width = Lanes::width;
@@ -167,25 +207,37 @@ int scanInterior(const Pass &pass, const char *data, int size, int *out)
         return Lanes::mask(Lanes::either(Lanes::keyed(first, Lanes::load(data + at + offset1), keys1),
                                          Lanes::keyed(second, Lanes::load(data + at + offset2), keys2)));
     };
-    const auto step = [&](int at, std::uint64_t keep) {
+    const auto stepMask = [&](int at) {
         const Vec here = Lanes::load(data + at);
-        collect(at, keyed(at, Lanes::eq(here, anchor1), Lanes::eq(here, anchor2)) & keep);
+        return keyed(at, Lanes::eq(here, anchor1), Lanes::eq(here, anchor2));
     };
+    const auto step = [&](int at, std::uint64_t keep) { collect(at, stepMask(at) & keep); };
 
     // The last step whose keys stay inside the data starts here.
     const int last = size - 1 - width;
     int at = 1;
-    // Most of most data holds no anchor at all: two steps share one test of
-    // their anchors, and only then are keys compared.
     const auto anchors = [&](int at) {
         const Vec here = Lanes::load(data + at);
-        return Lanes::either(Lanes::eq(here, anchor1), Lanes::eq(Lanes::load(data + at), anchor2));
+        return Lanes::either(Lanes::eq(here, anchor1), Lanes::eq(here, anchor2));
     };
+    // Two steps share one test. Where the lanes are narrow, most of most data
+    // holds no anchor at all: the test is for anchors, and only then are keys
+    // compared. Where they are wide, most runs hold one, and whether a run
+    // holds one is too random to predict: the keys are compared at once.
     for (; at + width <= last; at += 2 * width) {
-        if (Lanes::mask(Lanes::either(anchors(at), anchors(at + width))) == 0)
-            continue;
-        step(at, ~std::uint64_t(0));
-        step(at + width, ~std::uint64_t(0));
+        if constexpr (Lanes::keysAtOnce) {
+            const std::uint64_t first = stepMask(at);
+            const std::uint64_t second = stepMask(at + width);
+            if ((first | second) == 0)
+                continue;
+            collect(at, first);
+            collect(at + width, second);
+        } else {
+            if (Lanes::mask(Lanes::either(anchors(at), anchors(at + width))) == 0)
+                continue;
+            step(at, ~std::uint64_t(0));
+            step(at + width, ~std::uint64_t(0));
+        }
     }
     for (; at <= last; at += width)
         step(at, ~std::uint64_t(0));
@@ -223,6 +275,5 @@ int scan(const Pass &pass, const char *data, int size, int *out)
     return found;
 }
 
-using Scan = int (*)(const Pass &pass, const char *data, int size, int *out);
-
+} // namespace
 } // namespace scankernel

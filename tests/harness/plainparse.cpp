@@ -55,8 +55,11 @@ CVParse parserFor(const Catalogue &catalogue)
 
 QVector<CVParse> parsersFor(const Catalogue &catalogue)
 {
-    QVector<CVParse> parsers{parserFor(catalogue), parserFor(catalogue)};
-    parsers[1].scanWithWords();
+    QVector<CVParse> parsers;
+    for (const CandidateScan::Lanes lanes : CandidateScan::lanesHere()) {
+        parsers.append(parserFor(catalogue));
+        parsers.last().scanWith(lanes);
+    }
     return parsers;
 }
 

@@ -26,7 +26,7 @@ QVector<ParseMatch> plainParse(const char *data, int size, const Catalogue &cata
 // A recognizer with the catalogue's literals registered.
 CVParse parserFor(const Catalogue &catalogue);
 
-// One recognizer on the vector unit where there is one, one on machine words.
+// One recognizer on each set of lanes that this processor scans with.
 QVector<CVParse> parsersFor(const Catalogue &catalogue);
 
 // "id@start+length", for readable comparisons.

@@ -54,11 +54,6 @@ class EventDispatcherTest : public QObject
     Q_OBJECT
 
 private slots:
-    void isTheThreadsDispatcher()
-    {
-        QVERIFY(qobject_cast<EventDispatcher *>(QAbstractEventDispatcher::instance()));
-    }
-
     // A loop that waits with nothing to watch still wakes for an event that
     // another thread posts, or for a quit from another thread.
     void otherThreadsWakeAWait_data()
@@ -201,14 +196,6 @@ private slots:
             pipe.send();
         QVERIFY(runUntil([&] { return fired > 0; }));
         QCOMPARE(fired, 1);
-    }
-
-    void writeNotifierFiresWhileThereIsRoom()
-    {
-        Pipe pipe;
-        QSocketNotifier notifier(pipe.fds[1], QSocketNotifier::Write);
-        QSignalSpy writable(&notifier, &QSocketNotifier::activated);
-        QVERIFY(runUntil([&] { return writable.count() >= 2; }));
     }
 
     // Two sockets ready in the same pass: whichever goes first deletes the

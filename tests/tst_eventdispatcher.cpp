@@ -167,6 +167,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(ticksThere.loadRelaxed() >= 3, patienceMs);
         QMetaObject::invokeMethod(&mover, [&mover] { mover.moveToThread(QCoreApplication::instance()->thread()); },
                                   Qt::BlockingQueuedConnection);
+        // Back here, the timer is registered again from this thread's loop.
+        QTRY_VERIFY_WITH_TIMEOUT(ticking->remainingTime() >= 0, patienceMs);
         thread.quit();
         thread.wait();
     }

@@ -26,6 +26,7 @@ QByteArray readFile(const QString &path)
 QMutex logMutex;
 QStringList logMessages;
 QtMessageHandler previousHandler = nullptr;
+int captures = 0; // LogCapture objects alive
 
 void collect(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
@@ -104,13 +105,17 @@ void TestEnv::setAction(const QString &program, const QString &shell) const
 LogCapture::LogCapture()
 {
     QMutexLocker lock(&logMutex);
+    if (captures++ > 0)
+        return;
     logMessages.clear();
     previousHandler = qInstallMessageHandler(collect);
 }
 
 LogCapture::~LogCapture()
 {
-    qInstallMessageHandler(previousHandler);
+    QMutexLocker lock(&logMutex);
+    if (--captures == 0)
+        qInstallMessageHandler(previousHandler);
 }
 
 QStringList LogCapture::messages() const

@@ -44,7 +44,8 @@ private:
     const QByteArray m_aptConfig = qgetenv("APT_CONFIG");
 };
 
-// Collects what goes through the Qt message handler while it lives.
+// Collects what goes through the Qt message handler while it lives. Captures
+// alive at once share what they collect, from the first one's start on.
 class LogCapture
 {
 public:

@@ -76,6 +76,12 @@ void FakeGadget::hangUpFromThread()
     });
 }
 
+bool FakeGadget::canHangUpFromThread()
+{
+    FakeGadget trial;
+    return ::ioctl(trial.m_slaveKeeper, TIOCVHANGUP) == 0;
+}
+
 void FakeGadget::waitSent()
 {
     if (m_sender.joinable())

@@ -27,9 +27,12 @@ public:
     // The host end goes away for good, as a pulled cable looks on a terminal.
     void hangUp();
     // From a thread of its own, once the daemon has read all that was sent,
-    // hangs up the daemon's end of the line (needs root), for a daemon that
-    // blocks this thread while it reads. Call it right after send().
+    // hangs up the daemon's end of the line, for a daemon that blocks this
+    // thread while it reads. Call it right after send().
     void hangUpFromThread();
+    // Whether this process may hang up a terminal so (TIOCVHANGUP): it takes
+    // root, and qemu-user does not pass the request on.
+    static bool canHangUpFromThread();
 
 private:
     int m_slaveKeeper = -1; // keeps the pair alive while the daemon has the port closed

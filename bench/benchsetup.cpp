@@ -3,7 +3,6 @@
 #include "daemon/eventdispatcher.h"
 #include "fakegadget.h"
 
-#include <QFile>
 #include <QRandomGenerator>
 
 #include <cstdio>
@@ -17,12 +16,6 @@ QByteArray randomBytes(int size, quint32 seed)
     QByteArray bytes(size, Qt::Uninitialized);
     QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
     return bytes;
-}
-
-QByteArray fileContent(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 DaemonBenchmark::ShippedDispatchers::ShippedDispatchers()

@@ -13,9 +13,6 @@
 // `size` bytes of repeatable random content.
 QByteArray randomBytes(int size, quint32 seed);
 
-// What the file holds, for checking a benchmark's output.
-QByteArray fileContent(const QString &path);
-
 // The surroundings of a benchmark that runs the daemon in-process: the event
 // dispatchers that the shipped program chooses, a silent log (the daemon runs
 // without its services), and a private bus.

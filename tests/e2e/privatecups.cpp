@@ -1,5 +1,6 @@
 #include "privatecups.h"
 
+#include "testenv.h"
 #include "waitforfile.h"
 
 #include <QDir>
@@ -39,12 +40,6 @@ AccessLog %1/access_log
 PageLog %1/page_log
 )";
 
-bool writeFile(const QString &path, const QString &text)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) == text.toUtf8().size();
-}
-
 } // namespace
 
 PrivateCups::~PrivateCups()
@@ -64,9 +59,9 @@ bool PrivateCups::writeConfiguration()
                                             | QFileDevice::ReadOther | QFileDevice::ExeOther);
     for (const char *folder : {"etc", "spool/tmp", "cache", "state"})
         QDir(m_dir.path()).mkpath(QLatin1String(folder));
-    return writeFile(m_dir.filePath(QStringLiteral("cupsd.conf")), QString::fromLatin1(schedulerConfig).arg(m_dir.path()))
+    return writeFile(m_dir.filePath(QStringLiteral("cupsd.conf")), QString::fromLatin1(schedulerConfig).arg(m_dir.path()).toUtf8())
            && writeFile(m_dir.filePath(QStringLiteral("cups-files.conf")),
-                        QString::fromLatin1(filesConfig).arg(m_dir.path()));
+                        QString::fromLatin1(filesConfig).arg(m_dir.path()).toUtf8());
 }
 
 bool PrivateCups::run(const QString &program, const QStringList &arguments)

@@ -11,6 +11,7 @@
 #include "privatecups.h"
 #include "rawlistener.h"
 #include "simulator.h"
+#include "testenv.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -23,12 +24,6 @@
 namespace {
 
 const int answerTimeoutMs = 20000;
-
-QByteArray fileContent(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Processes whose program is `executable` or whose command line names `text`.
 QStringList processesOf(const QString &executable, const QString &text)

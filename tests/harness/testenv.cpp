@@ -8,20 +8,19 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    file.write(content);
-}
-
-QByteArray readFile(const QString &path)
+QByteArray fileContent(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+namespace {
 
 QMutex logMutex;
 QStringList logMessages;
@@ -78,12 +77,12 @@ DaemonSettings TestEnv::settings(const QString &gadgetPath) const
 
 QByteArray TestEnv::jobFile() const
 {
-    return readFile(jobFilePath());
+    return fileContent(jobFilePath());
 }
 
 QStringList TestEnv::calls(const QString &program) const
 {
-    return QString::fromLocal8Bit(readFile(path(program + QStringLiteral(".calls"))))
+    return QString::fromLocal8Bit(fileContent(path(program + QStringLiteral(".calls"))))
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
@@ -154,5 +153,5 @@ StderrCapture::~StderrCapture()
 QByteArray StderrCapture::text() const
 {
     std::fflush(stderr);
-    return readFile(m_dir.filePath(QStringLiteral("stderr")));
+    return fileContent(m_dir.filePath(QStringLiteral("stderr")));
 }

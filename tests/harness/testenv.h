@@ -6,6 +6,11 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+// What the file holds; nothing when it cannot be read.
+QByteArray fileContent(const QString &path);
+// Writes `content` as the whole file; returns whether all of it was written.
+bool writeFile(const QString &path, const QByteArray &content);
+
 // A scratch world for one test: a temp dir with the job file and the update
 // directory, stub programs first on PATH ("lp", "dpkg" and the update
 // program, each recording its arguments one call per line), and an

@@ -36,18 +36,6 @@ const QString cableSwitch = QStringLiteral("/sys/bus/usb/devices/1-1/authorized"
 // Generous: the whole machine is emulated, on a machine that may be busy.
 const int answerTimeoutMs = 20000;
 
-QByteArray fileContent(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
-}
-
 bool plugCable(bool in)
 {
     return writeFile(cableSwitch, in ? "1" : "0");

@@ -1,4 +1,5 @@
 #include "daemontestmain.h"
+#include "testpipe.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -11,30 +12,9 @@
 #include <memory>
 #include <thread>
 
-#include <unistd.h>
-
 namespace {
 
 constexpr int patienceMs = 10000;
-
-// Both ends of a pipe, closed with the object.
-struct Pipe
-{
-    Pipe() { QVERIFY(::pipe(fds) == 0); }
-    ~Pipe()
-    {
-        closeWriteEnd();
-        ::close(fds[0]);
-    }
-    void closeWriteEnd()
-    {
-        if (fds[1] >= 0)
-            ::close(fds[1]);
-        fds[1] = -1;
-    }
-    void send() { QCOMPARE(::write(fds[1], "x", 1), ssize_t(1)); }
-    int fds[2] = {-1, -1};
-};
 
 // Runs a loop until `done` holds, at most for the patience; returns whether it held.
 template <typename Done>
@@ -183,7 +163,7 @@ private slots:
     void readNotifiers()
     {
         QFETCH(bool, hangUp);
-        Pipe pipe;
+        TestPipe pipe;
         QSocketNotifier notifier(pipe.fds[0], QSocketNotifier::Read);
         int fired = 0;
         connect(&notifier, &QSocketNotifier::activated, this, [&] {
@@ -193,9 +173,9 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(fired, 0);
         if (hangUp)
-            pipe.closeWriteEnd();
+            pipe.hangUp();
         else
-            pipe.send();
+            pipe.send("x");
         QVERIFY(runUntil([&] { return fired > 0; }));
         QCOMPARE(fired, 1);
     }
@@ -204,7 +184,7 @@ private slots:
     // other, whose event must then not be sent.
     void notifierDeletedByAnotherInTheSamePass()
     {
-        Pipe first, second;
+        TestPipe first, second;
         QPointer<QSocketNotifier> notifiers[2] = {new QSocketNotifier(first.fds[0], QSocketNotifier::Read, this),
                                                   new QSocketNotifier(second.fds[0], QSocketNotifier::Read, this)};
         int fired = 0;
@@ -215,8 +195,8 @@ private slots:
                 notifiers[i]->setEnabled(false);
             });
         }
-        first.send();
-        second.send();
+        first.send("x");
+        second.send("x");
         QVERIFY(runUntil([&] { return fired > 0; }));
         QCoreApplication::processEvents();
         QCOMPARE(fired, 1);

@@ -1,33 +1,7 @@
 #include "protocol/portreader.h"
+#include "testpipe.h"
 
 #include <QtTest>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-namespace {
-
-// A pipe standing in for the port: the test writes the host's end.
-struct Pipe
-{
-    Pipe() { QVERIFY(::pipe2(fds, O_CLOEXEC) == 0); }
-    ~Pipe()
-    {
-        for (int fd : fds)
-            if (fd >= 0)
-                ::close(fd);
-    }
-    void send(const QByteArray &bytes) { QCOMPARE(::write(fds[1], bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size())); }
-    void hangUp()
-    {
-        ::close(fds[1]);
-        fds[1] = -1;
-    }
-
-    int fds[2] = {-1, -1};
-};
-
-} // namespace
 
 class PortReaderTest : public QObject
 {
@@ -48,7 +22,7 @@ private slots:
     void reads()
     {
         QFETCH(bool, countable);
-        Pipe pipe;
+        TestPipe pipe;
         PortReader port(pipe.fds[0], 0);
         if (!countable)
             port.assumeUncountable();
@@ -71,7 +45,7 @@ private slots:
     void receivesAFile()
     {
         QTemporaryDir dir;
-        Pipe pipe;
+        TestPipe pipe;
         const QByteArray content = QByteArray(1000, 'u') + "tail";
         pipe.send(content + "next command");
 

@@ -1,6 +1,7 @@
 #include "daemon/brevdaemon.h"
 
-#include <QDebug>
+#include "daemon/logcategories.h"
+
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -25,7 +26,7 @@ void Brevdaemon::initialize()
     m_jobFd = ::open(qPrintable(m_settings.jobFilePath), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0070);
     if (m_jobFd < 0) {
         const int error = errno;
-        qCritical() << "Error opening outfile:" << error << std::strerror(error);
+        qCCritical(logJobs) << "Error opening outfile:" << error << std::strerror(error);
     }
 
     m_portRetryTimer.stop();
@@ -46,7 +47,7 @@ void Brevdaemon::openDevice()
     if (m_gadgetFd < 0) {
         const int error = errno;
         if (!m_portFaulted)
-            qWarning() << "Error opening gadget:" << error << std::strerror(error);
+            qCWarning(logPort) << "Error opening gadget:" << error << std::strerror(error);
         m_portFaulted = true;
         retryPortLater();
         return;
@@ -94,7 +95,7 @@ void Brevdaemon::setReadEnabled(bool enabled)
 void Brevdaemon::pauseReading(int error)
 {
     if (!m_portFaulted)
-        qWarning("Error %d reading from %s\n", error, qPrintable(m_settings.gadgetPath));
+        qCWarning(logPort, "Error %d reading from %s\n", error, qPrintable(m_settings.gadgetPath));
     m_portFaulted = true;
     retryPortLater();
 }

@@ -2,11 +2,10 @@
 
 #include "daemon/portwriter.h"
 #include "protocol/hostlink.h"
+#include "daemon/logcategories.h"
 
-#include <QDebug>
 #include <QSocketNotifier>
 
-#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -28,7 +27,7 @@ void Brevdaemon::queueMessage(const int &id, const QString &payload)
     if (id == HostLink::KeepAlive && hasUnsentLines())
         return;
     if (id != HostLink::KeepAlive && !HostLink::outboundPrefix(id))
-        qDebug() << "queueing unknown message";
+        qCWarning(logPort) << "queueing unknown message";
 
     const QString line = HostLink::line(id, payload);
     if (!payload.isEmpty() && !m_writeQueue->contains(line)) {
@@ -45,7 +44,7 @@ void Brevdaemon::dropOneLine()
     const int keepAlive = m_writeQueue->indexOf(HostLink::line(HostLink::KeepAlive, keepAlivePayload()));
     const QString dropped = m_writeQueue->takeAt(keepAlive >= 0 ? keepAlive : 0);
     if (m_droppedLines++ == 0)
-        qWarning() << "outbound queue full, the host is not reading; dropped:" << dropped.trimmed();
+        qCWarning(logPort) << "outbound queue full, the host is not reading; dropped:" << dropped.trimmed();
 }
 
 bool Brevdaemon::hasUnsentLines() const
@@ -77,8 +76,7 @@ void Brevdaemon::readyWrite(int socket)
     m_writeNotifier->setEnabled(false);
 
     if (!hasUnsentLines()) {
-        static const char empty[] = "Write queue empty, nothing to send.\n";
-        std::fwrite(empty, 1, sizeof empty - 1, stderr);
+        qCDebug(logPort) << "Write queue empty, nothing to send.";
         return;
     }
     const auto write = [socket](const char *bytes, qint64 count) {
@@ -94,7 +92,7 @@ void Brevdaemon::readyWrite(int socket)
 
     if (m_unsentText.isEmpty()) {
         if (m_droppedLines > 0)
-            qInfo() << "the host reads again;" << m_droppedLines << "lines were dropped";
+            qCInfo(logPort) << "the host reads again;" << m_droppedLines << "lines were dropped";
         m_droppedLines = 0;
     } else {
         m_batchTimer.start();

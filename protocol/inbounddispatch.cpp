@@ -1,14 +1,12 @@
 #include "daemon/brevdaemon.h"
 
 #include "protocol/hostlink.h"
+#include "daemon/logcategories.h"
 
-#include <QDebug>
-#include <QLoggingCategory>
 #include <QSocketNotifier>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <unistd.h>
 
@@ -16,10 +14,6 @@ namespace {
 
 constexpr int bufferSize = 1024;
 constexpr int readLimit = bufferSize - 1; // a zero byte always fits after the data
-
-// Each command of the host's stream as it is run, in order: quiet unless
-// QT_LOGGING_RULES="brevdaemon.hostlink.debug=true" asks for it.
-Q_LOGGING_CATEGORY(hostCommands, "brevdaemon.hostlink", QtInfoMsg)
 
 } // namespace
 
@@ -59,9 +53,7 @@ void Brevdaemon::readyRead(int socket)
     ReadPass pass;
     pass.total = m_bufferUsed + m_lastReadCount;
     if (pass.total > bufferSize) {
-        static const char tooLong[] = "Read exceeds buffer space";
-        qWarning() << tooLong;
-        std::fwrite(tooLong, 1, sizeof tooLong - 1, stderr);
+        qCWarning(logPort) << "Read exceeds buffer space";
         setReadEnabled(true);
         return;
     }
@@ -86,10 +78,8 @@ void Brevdaemon::readyRead(int socket)
     if (!pass.jobSubmitted)
         keepTail(matches, pass);
 
-    if (m_bufferUsed == readLimit) {
-        static const char full[] = "buffer is full, cannot read from port again";
-        std::fwrite(full, 1, sizeof full - 1, stderr);
-    }
+    if (m_bufferUsed == readLimit)
+        qCWarning(logCommands) << "buffer is full, cannot read from port again";
     if (!pass.jobSubmitted)
         setReadEnabled(true);
 }
@@ -97,7 +87,7 @@ void Brevdaemon::readyRead(int socket)
 void Brevdaemon::dispatch(const ParseMatch &match, const QVector<ParseMatch> &matches, ReadPass &pass)
 {
     if (match.id != ParseMatch::Partial)
-        qCDebug(hostCommands) << "host command" << match.id;
+        qCDebug(logCommands) << "host command" << match.id;
     switch (match.id) {
     case HostLink::JobEndCount:
         onJobEndCountMarker(match, pass);
@@ -210,7 +200,7 @@ void Brevdaemon::appendToJob(const char *bytes, int count)
         if (written <= 0) {
             const int error = written < 0 ? errno : ENOSPC;
             if (!m_jobWriteFailed)
-                qWarning() << "write error" << error << std::strerror(error);
+                qCWarning(logJobs) << "write error" << error << std::strerror(error);
             m_jobWriteFailed = true;
             return;
         }

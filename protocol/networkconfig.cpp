@@ -4,9 +4,9 @@
 #include "protocol/ethernetrecord.h"
 #include "protocol/hostlink.h"
 #include "services/servicecontract.h"
+#include "daemon/logcategories.h"
 
 #include <QDBusInterface>
-#include <QDebug>
 
 // The calls to the utility service need no answer: they are sent without
 // waiting for one, so that a hung service never holds up the link.
@@ -21,7 +21,7 @@ QList<QByteArray> Brevdaemon::configLineFields(int start, const ReadPass &pass, 
         CommandFields::endedLineFields(QByteArray::fromRawData(m_bufferData + start, pass.total - start));
     if (fields.size() >= count)
         return fields;
-    qWarning() << refusal;
+    qCWarning(logCommands) << refusal;
     queueMessage(HostLink::UpdateError, QString::number(HostLink::ConfigCommandRefused));
     return {};
 }

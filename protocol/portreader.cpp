@@ -1,7 +1,8 @@
 #include "protocol/portreader.h"
 
+#include "daemon/logcategories.h"
+
 #include <QCoreApplication>
-#include <QDebug>
 
 #include <algorithm>
 #include <cerrno>
@@ -95,13 +96,13 @@ TransferEnd receiveFromPort(IncomingFile &incoming, qint64 size, PortReader &por
         if (countCharsRead == PortReader::HostSilent)
             return TransferEnd::HostSilent;
         if (countCharsRead == PortReader::PortFailed) {
-            qWarning() << "countCharsRead (write maxSize" << countCharsRead << ")";
+            qCWarning(logUpdate) << "countCharsRead (write maxSize" << countCharsRead << ")";
             return TransferEnd::PortFailed;
         }
         const qint64 written = incoming.take(chunk, countCharsRead);
         incoming.file.waitForBytesWritten(1000);
         if (written < 1 && !incoming.discarded)
-            qWarning() << "Failed to write m_bufferData " << QByteArray(chunk, int(countCharsRead)).constData()
+            qCWarning(logUpdate) << "Failed to write m_bufferData " << QByteArray(chunk, int(countCharsRead)).constData()
                      << "countCharsRead" << countCharsRead;
         QCoreApplication::processEvents();
         if (!portStillOpen())

@@ -1,8 +1,8 @@
 #include "daemon/brevdaemon.h"
 
 #include "protocol/hostlink.h"
+#include "daemon/logcategories.h"
 
-#include <QDebug>
 #include <QFile>
 #include <QProcess>
 
@@ -93,7 +93,7 @@ void Brevdaemon::submitJob()
     const QString failedJob = m_settings.jobFilePath + QStringLiteral(".failed");
     QFile::remove(failedJob);
     QFile::rename(m_settings.jobFilePath, failedJob);
-    qCritical().noquote() << "print job not taken:" << m_settings.printProgram
+    qCCritical(logJobs).noquote() << "print job not taken:" << m_settings.printProgram
                        << (lp.error() == QProcess::UnknownError ? QStringLiteral("exit status %1").arg(lp.exitCode())
                                                                 : lp.errorString())
                        << QString::fromLocal8Bit(lp.readAll()).trimmed() << "- job kept as" << failedJob;
@@ -102,7 +102,7 @@ void Brevdaemon::submitJob()
 
 void Brevdaemon::onPrintDone()
 {
-    qInfo() << "Enable read of next job";
+    qCInfo(logJobs) << "Enable read of next job";
     restartPort();
 }
 
@@ -121,7 +121,7 @@ void Brevdaemon::onQueueFull()
 
 void Brevdaemon::retryPrint()
 {
-    qWarning() << "Print failed, retry";
+    qCWarning(logJobs) << "Print failed, retry";
     submitJob();
     setReadEnabled(false);
 }

@@ -5,10 +5,10 @@
 #include "protocol/transferheader.h"
 #include "services/servicecall.h"
 #include "services/servicecontract.h"
+#include "daemon/logcategories.h"
 
 #include <unitlauncher.h>
 
-#include <QDebug>
 #include <QProcess>
 
 #include <QApt/Package>
@@ -47,7 +47,7 @@ void Brevdaemon::reportSoftwareVersion()
     // A removed package whose configuration files remain is no installed one.
     const QApt::Package *package = m_backend.package(QStringLiteral("cvipc"));
     if (!package || !package->isInstalled()) {
-        qWarning() << "failed to obtain software version";
+        qCWarning(logUpdate) << "failed to obtain software version";
         return;
     }
     queueMessage(HostLink::SoftwareVersion, package->installedVersion() + QLatin1Char(',') + engineVersion);
@@ -64,14 +64,14 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
     const QByteArray held = QByteArray::fromRawData(m_bufferData + start, pass.total - start);
     const TransferHeader header = parseTransferHeader(held);
     if (header.problem == TransferHeader::Incomplete) {
-        qWarning() << "update refused: incomplete transfer header";
+        qCWarning(logUpdate) << "update refused: incomplete transfer header";
         queueMessage(HostLink::UpdateError, QString::number(HostLink::TransferHeaderRefused));
         return;
     }
     IncomingFile incoming;
     incoming.discarded = header.problem == TransferHeader::BadName;
     if (incoming.discarded) {
-        qWarning() << "update refused: bad file name" << header.name;
+        qCWarning(logUpdate) << "update refused: bad file name" << header.name;
         queueMessage(HostLink::UpdateError, QString::number(HostLink::TransferNameRefused));
     } else {
         // A new file, never the old one rewritten: an installation still
@@ -93,13 +93,13 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
     if (end != TransferEnd::Complete) {
         // A failed read has said so already: one line per transfer.
         if (end != TransferEnd::PortFailed)
-            qWarning() << "update transfer incomplete:" << incoming.received << "of" << header.size << "bytes,"
+            qCWarning(logUpdate) << "update transfer incomplete:" << incoming.received << "of" << header.size << "bytes,"
                      << (end == TransferEnd::HostSilent ? "the host went silent" : "the port was closed");
         queueMessage(HostLink::UpdateError, QString::number(HostLink::TransferIncomplete));
         return;
     }
     if (incoming.writeFailed || incoming.file.error() != QFileDevice::NoError) {
-        qWarning() << "update file could not be written:" << incoming.file.fileName();
+        qCWarning(logUpdate) << "update file could not be written:" << incoming.file.fileName();
         queueMessage(HostLink::UpdateError, QString::number(HostLink::TransferFileUnwritable));
         return;
     }
@@ -109,7 +109,7 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
         m_updateHelper.installLocalUpdate(incoming.file.fileName(), true);
         return;
     }
-    qWarning().noquote() << "md5 check failed:" << '"' + digest + '"' << '"' + header.digest + '"';
+    qCWarning(logUpdate).noquote() << "md5 check failed:" << '"' + digest + '"' << '"' + header.digest + '"';
     queueMessage(HostLink::UpdateError, QString::number(HostLink::DigestMismatch, 10));
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "daemon/logcategories.h"
+
 #include <QDBusInterface>
 #include <QDBusReply>
-#include <QDebug>
 #include <QSet>
 
 // Sibling services that let a call time out during the current read from the
@@ -17,12 +18,12 @@ template <typename T>
 bool callForValue(QDBusInterface *service, const char *method, T &value, SilentServices &silent)
 {
     if (silent.contains(service)) {
-        qWarning() << "not asked, it did not answer before:" << service->service() << method;
+        qCWarning(logServices) << "not asked, it did not answer before:" << service->service() << method;
         return false;
     }
     const QDBusReply<T> reply = service->call(QLatin1String(method));
     if (!reply.isValid()) {
-        qWarning() << "reply invalid";
+        qCWarning(logServices) << "reply invalid";
         if (reply.error().type() == QDBusError::NoReply || reply.error().type() == QDBusError::Timeout)
             silent.insert(service);
         return false;

@@ -1,10 +1,10 @@
 #include "daemon/brevdaemon.h"
 
 #include "services/servicecontract.h"
+#include "daemon/logcategories.h"
 
 #include <QDBusConnection>
 #include <QDBusInterface>
-#include <QDebug>
 
 namespace {
 
@@ -27,7 +27,7 @@ bool createInterface(QDBusInterface *&member, const char *name, const char *inte
     member->setTimeout(callTimeoutMs);
     if (member->isValid())
         return true;
-    qWarning() << (QByteArray("Failed to create the interface to ") + logName).constData();
+    qCWarning(logServices) << (QByteArray("Failed to create the interface to ") + logName).constData();
     return false;
 }
 
@@ -46,9 +46,9 @@ void subscribe(QObject *receiver, const char *name, const char *interface,
                         QLatin1String(row.signal), receiver, row.slot))
             continue;
         if (row.withBusError)
-            qWarning() << row.failure << " error:" << bus.lastError().message();
+            qCWarning(logServices) << row.failure << " error:" << bus.lastError().message();
         else
-            qWarning() << row.failure;
+            qCWarning(logServices) << row.failure;
     }
 }
 
@@ -103,5 +103,5 @@ void Brevdaemon::onServiceRegistered(QString serviceName)
     else if (serviceName == QLatin1String(Services::Engine::name))
         connectEngineService();
     else
-        qDebug() << "Unknown service created:" << serviceName;
+        qCInfo(logServices) << "Unknown service created:" << serviceName;
 }

@@ -2,8 +2,7 @@
 
 #include "protocol/hostlink.h"
 #include "services/levelnumber.h"
-
-#include <QDebug>
+#include "daemon/logcategories.h"
 
 void Brevdaemon::supplyIDChanged(QString id)
 {
@@ -44,7 +43,7 @@ QString checkedLevel(double percent)
 {
     const QString level = levelNumber(percent);
     if (level.isEmpty())
-        qWarning() << "level out of range:" << percent;
+        qCWarning(logServices) << "level out of range:" << percent;
     return level;
 }
 

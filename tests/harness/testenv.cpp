@@ -5,8 +5,6 @@
 #include <QProcess>
 #include <QMutex>
 
-#include <fcntl.h>
-#include <unistd.h>
 
 QByteArray fileContent(const QString &path)
 {
@@ -132,26 +130,4 @@ void LogCapture::clear()
 int LogCapture::count(const QString &text) const
 {
     return messages().filter(text).size();
-}
-
-StderrCapture::StderrCapture()
-{
-    std::fflush(stderr);
-    m_saved = ::dup(2);
-    const int file = ::creat(qPrintable(m_dir.filePath(QStringLiteral("stderr"))), 0600);
-    ::dup2(file, 2);
-    ::close(file);
-}
-
-StderrCapture::~StderrCapture()
-{
-    std::fflush(stderr);
-    ::dup2(m_saved, 2);
-    ::close(m_saved);
-}
-
-QByteArray StderrCapture::text() const
-{
-    std::fflush(stderr);
-    return fileContent(m_dir.filePath(QStringLiteral("stderr")));
 }

@@ -60,16 +60,3 @@ public:
     int count(const QString &text) const; // messages containing text
     void clear(); // forgets the messages collected so far
 };
-
-// Collects what is written to file descriptor 2 while it lives.
-class StderrCapture
-{
-public:
-    StderrCapture();
-    ~StderrCapture();
-    QByteArray text() const;
-
-private:
-    int m_saved = -1;
-    QTemporaryDir m_dir;
-};

@@ -1,6 +1,5 @@
 #include "benchsetup.h"
 
-#include "daemon/eventdispatcher.h"
 #include "fakegadget.h"
 
 #include <QRandomGenerator>
@@ -21,7 +20,6 @@ QByteArray randomBytes(int size, quint32 seed)
 DaemonBenchmark::ShippedDispatchers::ShippedDispatchers()
 {
     qputenv("QT_NO_GLIB", "1");
-    QCoreApplication::setEventDispatcher(new EventDispatcher);
 }
 
 DaemonBenchmark::DaemonBenchmark(int &argc, char **argv)

@@ -1,5 +1,4 @@
 #include "daemonlink.h"
-#include "daemontestmain.h"
 #include "privatebus.h"
 #include "protocol/hostlink.h"
 
@@ -108,5 +107,5 @@ private:
     PrivateBus m_bus;
 };
 
-DAEMON_TEST_MAIN(GadgetPortTest)
+QTEST_GUILESS_MAIN(GadgetPortTest)
 #include "tst_gadgetport.moc"

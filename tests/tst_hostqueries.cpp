@@ -1,5 +1,4 @@
 #include "daemonlink.h"
-#include "daemontestmain.h"
 #include "privatebus.h"
 #include "simulator.h"
 
@@ -130,5 +129,5 @@ private:
     PrivateBus m_bus;
 };
 
-DAEMON_TEST_MAIN(HostQueriesTest)
+QTEST_GUILESS_MAIN(HostQueriesTest)
 #include "tst_hostqueries.moc"

@@ -1,5 +1,4 @@
 #include "daemonlink.h"
-#include "daemontestmain.h"
 #include "privatebus.h"
 
 #include <QtTest>
@@ -73,5 +72,5 @@ private:
     PrivateBus m_bus;
 };
 
-DAEMON_TEST_MAIN(InboundDispatchTest)
+QTEST_GUILESS_MAIN(InboundDispatchTest)
 #include "tst_inbounddispatch.moc"

@@ -1,5 +1,4 @@
 #include "daemonlink.h"
-#include "daemontestmain.h"
 #include "privatebus.h"
 #include "protocol/ethernetrecord.h"
 #include "simulator.h"
@@ -122,5 +121,5 @@ private:
     PrivateBus m_bus;
 };
 
-DAEMON_TEST_MAIN(NetworkConfigTest)
+QTEST_GUILESS_MAIN(NetworkConfigTest)
 #include "tst_networkconfig.moc"

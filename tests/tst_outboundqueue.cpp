@@ -1,5 +1,4 @@
 #include "daemonlink.h"
-#include "daemontestmain.h"
 #include "privatebus.h"
 #include "protocol/hostlink.h"
 
@@ -136,5 +135,5 @@ private:
     PrivateBus m_bus;
 };
 
-DAEMON_TEST_MAIN(OutboundQueueTest)
+QTEST_GUILESS_MAIN(OutboundQueueTest)
 #include "tst_outboundqueue.moc"

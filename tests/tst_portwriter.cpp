@@ -1,5 +1,4 @@
 #include "daemon/portwriter.h"
-#include "daemontestmain.h"
 
 #include <QtTest>
 
@@ -49,5 +48,5 @@ private slots:
     }
 };
 
-DAEMON_TEST_MAIN(PortWriterTest)
+QTEST_GUILESS_MAIN(PortWriterTest)
 #include "tst_portwriter.moc"

@@ -1,5 +1,4 @@
 #include "daemonlink.h"
-#include "daemontestmain.h"
 #include "privatebus.h"
 
 #include <QtTest>
@@ -214,5 +213,5 @@ private:
     PrivateBus m_bus;
 };
 
-DAEMON_TEST_MAIN(PrintJobTest)
+QTEST_GUILESS_MAIN(PrintJobTest)
 #include "tst_printjob.moc"

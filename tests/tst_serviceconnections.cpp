@@ -1,5 +1,4 @@
 #include "daemonlink.h"
-#include "daemontestmain.h"
 #include "privatebus.h"
 #include "simulator.h"
 
@@ -100,5 +99,5 @@ private:
     PrivateBus m_bus;
 };
 
-DAEMON_TEST_MAIN(ServiceConnectionsTest)
+QTEST_GUILESS_MAIN(ServiceConnectionsTest)
 #include "tst_serviceconnections.moc"

@@ -1,5 +1,4 @@
 #include "daemonlink.h"
-#include "daemontestmain.h"
 #include "privatebus.h"
 #include "simulator.h"
 
@@ -322,5 +321,5 @@ private:
     PrivateBus m_bus;
 };
 
-DAEMON_TEST_MAIN(SoftwareUpdateTest)
+QTEST_GUILESS_MAIN(SoftwareUpdateTest)
 #include "tst_softwareupdate.moc"

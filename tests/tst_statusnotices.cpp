@@ -1,5 +1,4 @@
 #include "daemonlink.h"
-#include "daemontestmain.h"
 #include "privatebus.h"
 #include "services/levelnumber.h"
 #include "simulator.h"
@@ -120,5 +119,5 @@ private:
     PrivateBus m_bus;
 };
 
-DAEMON_TEST_MAIN(StatusNoticesTest)
+QTEST_GUILESS_MAIN(StatusNoticesTest)
 #include "tst_statusnotices.moc"

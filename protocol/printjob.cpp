@@ -72,8 +72,8 @@ void Brevdaemon::onJobEndMarker(const ParseMatch &marker, const QVector<ParseMat
     pass.jobSubmitted = true;
 }
 
-// Hands the job file to the print system as raw printer data, not to be
-// converted by any filter, and waits for "lp" to take it; the outcome of the
+// Hands the job file to the print system, whose queue decides how the job is
+// handled, and waits for "lp" to take it; the outcome of the
 // printing comes back only through the print engine's queue signals. A job
 // that "lp" did not take never gets one: it is logged, the job file is kept
 // beside the next one for inspection, and the port restarts as after a
@@ -82,7 +82,7 @@ void Brevdaemon::submitJob()
 {
     QProcess lp;
     lp.setProcessChannelMode(QProcess::MergedChannels);
-    lp.start(m_settings.printProgram, {QStringLiteral("-o"), QStringLiteral("raw"), m_settings.jobFilePath});
+    lp.start(m_settings.printProgram, {m_settings.jobFilePath});
     const bool finished = lp.waitForFinished(printProgramWaitMs);
     if (finished && lp.exitStatus() == QProcess::NormalExit && lp.exitCode() == 0)
         return;

@@ -89,7 +89,6 @@ write_print_command() {
     mkdir -p "$state/bin" "$state/jobs"
     cat >"$state/bin/lp" <<EOF
 #!/bin/sh
-shift \$((\$# - 1)) # the job file comes last, after the options
 number=\$((\$(ls '$state/jobs' | wc -l) + 1))
 cp "\$1" '$state/jobs/job-'\$number.cvzl
 echo "printer: job \$number printed to $state/jobs/job-\$number.cvzl (\$(wc -c <"\$1") bytes)" >>'$state/events.log'

@@ -56,7 +56,7 @@ private slots:
         QVERIFY(link.gadget.send(read));
         // A submission runs "lp" in the call that writes the job's last bytes.
         QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), jobFile, 10000);
-        QCOMPARE(lpCalls(link), submitted ? QStringList{"-o raw " + link.env.jobFilePath()} : QStringList());
+        QCOMPARE(lpCalls(link), submitted ? QStringList{link.env.jobFilePath()} : QStringList());
     }
 
     // "^Z" that ends a read has no argument yet: it counts as 0, so the
@@ -139,7 +139,7 @@ private slots:
         since.start();
         QVERIFY(QMetaObject::invokeMethod(&link.daemon, "onQueueFull"));
         QVERIFY(QMetaObject::invokeMethod(&link.daemon, "onQueueFull"));
-        const QString jobFile = "-o raw " + link.env.jobFilePath();
+        const QString jobFile = link.env.jobFilePath();
         QTRY_COMPARE_WITH_TIMEOUT(lpCalls(link), QStringList({jobFile, jobFile, jobFile}), 20000);
         QVERIFY2(since.elapsed() >= link.settings.printRetryIntervalMs * 9 / 10, qPrintable(QString::number(since.elapsed())));
         QCOMPARE(link.log.count(QStringLiteral("Print failed, retry")), 2);

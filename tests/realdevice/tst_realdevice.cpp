@@ -170,7 +170,7 @@ private slots:
 
         QVERIFY(QDir(m_env.path(QString())).mkpath(QStringLiteral("jobs")));
         QVERIFY(writeFile(m_env.path(QStringLiteral("bin/lp")),
-                          QStringLiteral("#!/bin/sh\nshift $(($# - 1))\ncp \"$1\" \"%1/$(date +%s%N)\"\n")
+                          QStringLiteral("#!/bin/sh\ncp \"$1\" \"%1/$(date +%s%N)\"\n")
                               .arg(m_env.path(QStringLiteral("jobs"))).toLocal8Bit()));
         QVERIFY(m_bus.start());
         QVERIFY(m_simulator.start());

@@ -6,7 +6,8 @@
 # it: the end-to-end test runs the shipped daemon in the printer's mount
 # namespace (scripts/printer-namespace.sh), whose /tmp is private, and qemu
 # finds the board's libraries and the shim there by these paths.
-out="$repo/build-armhf"
+# shellcheck shell=sh
+out="${repo:?the checkout}/build-armhf"
 build="$out/build"
 case "$out" in
 /tmp | /tmp/*) emulation="/var/tmp/brevdaemon-armhf" ;;
@@ -26,7 +27,7 @@ esac
 # build and the emulation.
 armhf_packages() {
     "$repo/scripts/install-deps.sh"
-    "$repo/scripts/ensure-packages.sh" mmdebstrap crossbuild-essential-armhf qemu-user-static file "$@"
+    "$repo/scripts/ensure-packages.sh" mmdebstrap crossbuild-essential-armhf qemu-user-static file
 }
 
 # The sysroot: headers and libraries only, nothing configured. No device
@@ -49,9 +50,14 @@ armhf_sysroot() {
     echo "sysroot: $(du -sh "$sysroot" | cut -f1) in $(($(date +%s) - started)) s"
 }
 
+# Whether $2 is missing or older than its source $1.
+out_of_date() {
+    [ ! -e "$2" ] || [ -n "$(find "$1" -newer "$2")" ]
+}
+
 armhf_shim() {
     mkdir -p "$(dirname "$shim")"
-    if [ ! -e "$shim" ] || [ "$repo/scripts/qemu-forkfd-shim.c" -nt "$shim" ]; then
+    if out_of_date "$repo/scripts/qemu-forkfd-shim.c" "$shim"; then
         arm-linux-gnueabihf-gcc --sysroot="$sysroot" -shared -fPIC -O2 -Wall -Wextra \
             -o "$shim" "$repo/scripts/qemu-forkfd-shim.c" -ldl
     fi

@@ -11,7 +11,8 @@ repo="$(cd "$(dirname "$0")/.." && pwd)"
 . "$repo/scripts/armhf-env.sh"
 
 # qemu-user-static cannot load plugins; the dynamic qemu-arm can.
-armhf_packages qemu-user gcc
+armhf_packages
+"$repo/scripts/ensure-packages.sh" qemu-user gcc
 armhf_sysroot
 armhf_configure
 if ! cmake --build "$build" -j"$(nproc)" --target bench_recognizer >"$out/bench-build.log" 2>&1; then
@@ -20,7 +21,7 @@ if ! cmake --build "$build" -j"$(nproc)" --target bench_recognizer >"$out/bench-
 fi
 
 plugin="$out/qemu-insn-count.so"
-if [ ! -e "$plugin" ] || [ "$repo/scripts/qemu-insn-count.c" -nt "$plugin" ]; then
+if out_of_date "$repo/scripts/qemu-insn-count.c" "$plugin"; then
     gcc -shared -fPIC -O2 -Wall -Wextra -o "$plugin" "$repo/scripts/qemu-insn-count.c"
 fi
 count="$(mktemp)"

@@ -13,7 +13,7 @@ cmake -S . -B build-release -DCMAKE_BUILD_TYPE=None \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 cmake --build build-release -j"$(nproc)"
 for bench in build-release/bench/bench_*; do
-    [ -f "$bench" ] && [ -x "$bench" ] || continue
+    { [ -f "$bench" ] && [ -x "$bench" ]; } || continue
     echo "== $(basename "$bench")"
     QT_NO_GLIB=1 "$bench"
 done

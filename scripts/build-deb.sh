@@ -38,6 +38,7 @@ armhf)
     mkdir -p "$work/brevdaemon"
     git -C "$repo" archive HEAD | tar -x -C "$work/brevdaemon"
     # The chroot installs the Build-Depends from debian/control itself.
+    # shellcheck disable=SC2016 # mmdebstrap gives each hook the chroot as $1
     mmdebstrap --quiet --variant=buildd --arch=armhf \
         --customize-hook='mkdir -p "$1/build"' \
         --customize-hook="copy-in $work/brevdaemon /build" \

@@ -21,16 +21,21 @@ file "$build/app/brevdaemon" | grep -q "ELF 32-bit.*ARM"
 
 # ARM programs started by a test (the shipped daemon, the simulator, brevctl)
 # need qemu registered with binfmt_misc.
+starts_arm_programs() {
+    grep -q -E 'BREV_SIMULATOR|BREV_DAEMON|BREVCTL|simulator\.h' "$@"
+}
+
 exclude=""
 if ! "$repo/scripts/armhf-binfmt.sh"; then
     for source in "$repo"/tests/tst_*.cpp "$repo"/tests/*/tst_*.cpp; do
         [ -e "$source" ] || continue
         dir="$(dirname "$source")"
-        files="$source"
-        [ "$dir" = "$repo/tests" ] || files="$dir"/*.cpp
-        if grep -q -E 'BREV_SIMULATOR|BREV_DAEMON|BREVCTL|simulator\.h' $files; then
-            exclude="${exclude:+$exclude|}^$(basename "$source" .cpp)\$"
+        if [ "$dir" = "$repo/tests" ]; then
+            starts_arm_programs "$source" || continue
+        else
+            starts_arm_programs "$dir"/*.cpp || continue
         fi
+        exclude="${exclude:+$exclude|}^$(basename "$source" .cpp)\$"
     done
     echo "binfmt_misc has no qemu-arm here: skipping the tests that start ARM programs: $exclude"
 fi

@@ -11,12 +11,13 @@ if [ "${1:-}" = "--no-install-recommends" ]; then
     options=$1
     shift
 fi
-missing=""
+# Keeps only the missing packages in "$@".
 for package in "$@"; do
-    dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q "ok installed" || missing="$missing $package"
+    shift
+    dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q "ok installed" || set -- "$@" "$package"
 done
-[ -z "$missing" ] && exit 0
+[ $# -eq 0 ] && exit 0
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 $sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $options $missing
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq ${options:+"$options"} "$@"

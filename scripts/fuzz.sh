@@ -35,7 +35,7 @@ for run in fuzz_recognizer:1023 fuzz_readpath:2048; do
     log=build-fuzz/$target.log
     mkdir -p "$corpus" "$findings"
     echo "== $target: $seconds s, log in $log"
-    if build-fuzz/tests/fuzz/$target -max_total_time="$seconds" -max_len="${run#*:}" -len_control=0 -timeout=30 \
+    if "build-fuzz/tests/fuzz/$target" -max_total_time="$seconds" -max_len="${run#*:}" -len_control=0 -timeout=30 \
         -artifact_prefix="$findings/" -print_final_stats=1 "$corpus" >"$log" 2>&1; then
         grep -E '^Done [0-9]+ runs' "$log" || true
         grep -E '^#[0-9]+.*DONE' "$log" || true

@@ -34,7 +34,13 @@ if [ -d "$gadget" ]; then
     exit 0
 fi
 
-udc=${1:-$(ls /sys/class/udc 2>/dev/null | head -n 1)}
+udc=${1:-}
+if [ -z "$udc" ]; then
+    for controller in /sys/class/udc/*; do
+        [ -e "$controller" ] && udc=${controller##*/}
+        break
+    done
+fi
 if [ -z "$udc" ]; then
     echo "no USB device controller in /sys/class/udc" >&2
     exit 1

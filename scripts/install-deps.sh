@@ -4,7 +4,7 @@
 set -eu
 dir="$(dirname "$0")"
 "$dir/ensure-packages.sh" cmake g++ make pkg-config qtbase5-dev libqapt-dev \
-    dbus-daemon util-linux socat cups cups-client cups-bsd
+    dbus-daemon util-linux socat cups cups-client cups-bsd shellcheck
 # The sanitizer and fuzzing builds (scripts/sanitize.sh, scripts/fuzz.sh):
 # clang with its sanitizer runtimes and libFuzzer.
 "$dir/ensure-packages.sh" clang libclang-rt-14-dev

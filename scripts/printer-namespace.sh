@@ -46,6 +46,7 @@ fi
 link_pid=""
 program_pid=""
 
+# shellcheck disable=SC2317 # run by the trap
 cleanup() {
     trap - EXIT INT TERM
     [ -z "$program_pid" ] || kill -TERM "$program_pid" 2>/dev/null || true
@@ -86,6 +87,7 @@ mkdir -p "$state/program"
 cp "$program" "$state/program/"
 set -- "$state/program/$(basename "$program")" "$@"
 
+# shellcheck disable=SC2016 # the inner shell expands its own variables
 PATH="$state/bin:$PATH" APT_CONFIG="$state/apt/apt.conf" \
     unshare --mount --propagation private -- sh -c '
         set -e

@@ -70,24 +70,25 @@ module_file() {
     find "$2" -name "$pattern.ko*" | head -n 1
 }
 
-# Appends module $1 and, before it, everything it depends on to $order.
+# Appends module $1 and, before it, everything it depends on to $order. The
+# name is kept in $1, the one variable of its own a function has in sh: the
+# recursive calls change every other.
 add_module() {
-    name=$(echo "$1" | tr - _)
-    case " $order " in *" $name "*) return 0 ;; esac
-    file=$(module_file "$name" "$tree")
-    [ -n "$file" ] || die "kernel package has no module $name"
+    set -- "$(echo "$1" | tr - _)"
+    case " $order " in *" $1 "*) return 0 ;; esac
+    file=$(module_file "$1" "$tree")
+    [ -n "$file" ] || die "kernel package has no module $1"
     case "$file" in
     *.ko) cat "$file" ;;
     *.ko.xz) xz -dc "$file" ;;
     *.ko.gz) gzip -dc "$file" ;;
     *.ko.zst) zstd -qdc "$file" ;;
     *) die "cannot unpack $file" ;;
-    esac > "$staging/modules/$name.ko"
-    for dependency in $(tr '\0' '\n' < "$staging/modules/$name.ko" | sed -n 's/^depends=//p' | tr ',' ' '); do
+    esac > "$staging/modules/$1.ko"
+    for dependency in $(tr '\0' '\n' < "$staging/modules/$1.ko" | sed -n 's/^depends=//p' | tr ',' ' '); do
         add_module "$dependency"
     done
-    # (sh has no local variables: the calls above changed $name)
-    order="$order $(echo "$1" | tr - _)"
+    order="$order $1"
 }
 
 prepare_kernel() {
@@ -101,8 +102,8 @@ prepare_kernel() {
     work=$(mktemp -d "$cache/unpack.XXXXXX")
     # As root, APT would download as its own user, who may not write here.
     sandbox=""
-    [ "$(id -u)" -ne 0 ] || sandbox="-o APT::Sandbox::User=root"
-    (cd "$work" && apt-get download -qq $sandbox "$package" >/dev/null 2>&1) || {
+    [ "$(id -u)" -ne 0 ] || sandbox="-oAPT::Sandbox::User=root"
+    (cd "$work" && apt-get download -qq ${sandbox:+"$sandbox"} "$package" >/dev/null 2>&1) || {
         rm -rf "$work"
         skip "cannot download the kernel package $package"
     }
@@ -124,6 +125,7 @@ prepare_kernel() {
 
 # --- the initramfs: busybox, the modules and this init ---------------------
 
+# shellcheck disable=SC2016 # expanded in the VM
 init_script='#!/bin/sh
 # Runs as process 1 of the rig VM: loads the modules, makes the host root
 # writable and runs the job script of realdevice-vm.sh in it.
@@ -191,6 +193,7 @@ flock -u 9
 
 share=$(mktemp -d)
 qemu_pid=""
+# shellcheck disable=SC2317 # run by the trap
 cleanup() {
     [ -z "$qemu_pid" ] || kill -KILL "$qemu_pid" 2>/dev/null || true
     rm -rf "$share"
@@ -202,6 +205,7 @@ quote() {
     printf "'%s'" "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"
 }
 
+# shellcheck disable=SC2016 # job.sh expands these in the VM
 {
     echo 'set -e'
     echo "sh $(quote "$repo/scripts/gadget-setup.sh") dummy_udc.0 >/dev/null"

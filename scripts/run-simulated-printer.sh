@@ -42,12 +42,16 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
 
+# wait_for WHAT COMMAND [ARGS...]: runs the command until it succeeds, for
+# at most 30 s.
 wait_for() {
+    what=$1
+    shift
     tries=0
-    until eval "$1"; do
+    until "$@"; do
         tries=$((tries + 1))
         if [ "$tries" -gt 300 ]; then
-            echo "$0: timed out waiting for $2" >&2
+            echo "$0: timed out waiting for $what" >&2
             exit 1
         fi
         sleep 0.1
@@ -60,7 +64,7 @@ start_bus() {
     dbus-daemon --session --nofork --address="unix:path=$state/system_bus_socket" 2>"$state/bus.log" &
     bus_pid=$!
     export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$state/system_bus_socket"
-    wait_for '[ -S "$state/system_bus_socket" ]' "the private bus"
+    wait_for "the private bus" test -S "$state/system_bus_socket"
 }
 
 # The simulator reads its commands from a FIFO, fed by what you type and by
@@ -71,7 +75,7 @@ start_simulator() {
     "$brevsim" --keep-running <"$state/simulator.in" >>"$state/events.log" 2>&1 &
     simulator_pid=$!
     exec 3>"$state/simulator.in"
-    wait_for 'grep -q "^ready" "$state/events.log"' "the simulator"
+    wait_for "the simulator" grep -q "^ready" "$state/events.log"
     # A printer with a supply and two ribbons in it: the print engine hands
     # the daemon these when it connects.
     cat >&3 <<EOF
@@ -100,7 +104,7 @@ EOF
 start_printer() {
     scripts/printer-namespace.sh "$state" "$build/app/brevdaemon" 2>"$state/brevdaemon.log" &
     printer_pid=$!
-    wait_for '[ -e "$state/host" ]' "the printer link"
+    wait_for "the printer link" test -e "$state/host"
     # brevctl may run as the user who asked for the printer.
     [ -z "${SUDO_USER:-}" ] || chown "$SUDO_USER" "$(realpath "$state/host")"
 }

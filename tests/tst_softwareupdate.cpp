@@ -263,6 +263,11 @@ private slots:
         // Only the hang-up can end it.
         DaemonLink link([](DaemonLink &link) { link.settings.transferSilenceMs = 60000; });
         const QByteArray part(2000, 'p');
+        // Were the hang-up taken for bytes, the transfer would go on for ever,
+        // running only the events between its chunks: this timer's among them.
+        QTimer transferStuck;
+        connect(&transferStuck, &QTimer::timeout, [] { qFatal("the transfer did not end at the hang-up"); });
+        transferStuck.start(lineWaitMs);
         QVERIFY(link.gadget.send("^XFER,cut.deb,4000," + md5Hex(part) + "\r\n" + part));
         link.gadget.hangUpFromThread();
         // One line says why the transfer ended, and nothing more is tried.

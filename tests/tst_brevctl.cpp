@@ -3,6 +3,7 @@
 #include "fakegadget.h"
 #include "linkformat.h"
 #include "requests.h"
+#include "testenv.h"
 
 #include <QtTest>
 
@@ -38,12 +39,9 @@ struct ToolRun
     QString err;
 };
 
-QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &content)
+QString fileWith(const QTemporaryDir &dir, const QString &name, const QByteArray &content)
 {
-    QFile file(dir.filePath(name));
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        return {};
-    return file.fileName();
+    return writeFile(dir.filePath(name), content) ? dir.filePath(name) : QString();
 }
 
 // How many locks /proc/locks lists for the process `pid`.
@@ -154,13 +152,13 @@ private slots:
     {
         QTemporaryDir dir;
         FakeGadget gadget;
-        ToolRun plain(gadget, {"print", writeFile(dir, "plain.txt", "label text\r\n")});
+        ToolRun plain(gadget, {"print", fileWith(dir, "plain.txt", "label text\r\n")});
         QVERIFY(plain.finish());
         QCOMPARE(plain.tool.exitCode(), 1);
         QVERIFY(plain.err.contains(QStringLiteral("^K1")));
 
         const QByteArray job("^K1label text\r\nE\r\n");
-        ToolRun whole(gadget, {"print", writeFile(dir, "job.prn", job)});
+        ToolRun whole(gadget, {"print", fileWith(dir, "job.prn", job)});
         QVERIFY(whole.finish());
         QCOMPARE(whole.tool.exitCode(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(gadget.received(), job, 10000);
@@ -173,7 +171,7 @@ private slots:
         QTemporaryDir dir;
         FakeGadget gadget;
         const QByteArray content(300000, 'u');
-        const QString file = writeFile(dir, "cvipc_2.0.deb", content);
+        const QString file = fileWith(dir, "cvipc_2.0.deb", content);
         const QByteArray transfer = Requests::transfer(QStringLiteral("cvipc_2.0.deb"), content);
         ToolRun update(gadget, {"update", file});
         QTRY_COMPARE_WITH_TIMEOUT(gadget.received().size(), transfer.size(), 30000);

@@ -27,16 +27,11 @@ double processCpuSeconds()
 
 } // namespace
 
-class GadgetPortTest : public QObject
+class GadgetPortTest : public BusTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_bus.start());
-    }
-
     // A printer switched on before its cable is plugged in: the device does
     // not open yet. The daemon says so once, keeps the job file and its lines,
     // retries quietly, however long the outage at least once per longest
@@ -110,9 +105,6 @@ private slots:
         QCOMPARE(link.env.jobFile(), QByteArray());
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.received(), QByteArray("SIRES,before\r\nSIRES,during\r\n"), 10000);
     }
-
-private:
-    PrivateBus m_bus;
 };
 
 QTEST_GUILESS_MAIN(GadgetPortTest)

@@ -17,16 +17,11 @@ QByteArray withoutKeepAlives(QByteArray received)
 
 // The host's ten queries, answered from the kept identifiers or by asking
 // the simulated services.
-class HostQueriesTest : public QObject
+class HostQueriesTest : public BusTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_bus.start());
-    }
-
     // Levels and status are asked for at the time of the query, in the order
     // of the queries, and answered in that order. Equal queries in one read
     // ask the service each time but give one line while the first still
@@ -124,9 +119,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(link.gadget.countLines("PING\r\n") >= 1, waitMs);
         QVERIFY(!link.gadget.received().contains("RFIDRES"));
     }
-
-private:
-    PrivateBus m_bus;
 };
 
 QTEST_GUILESS_MAIN(HostQueriesTest)

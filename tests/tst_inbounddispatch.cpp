@@ -11,16 +11,11 @@ const QString failedQuery = QStringLiteral("reply invalid");
 
 } // namespace
 
-class InboundDispatchTest : public QObject
+class InboundDispatchTest : public BusTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_bus.start());
-    }
-
     // The print data before an incomplete command is appended, the command
     // is carried over and runs once, with the next read.
     void commandSplitOverTwoReadsRunsOnce()
@@ -67,9 +62,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), jobFile, 10000);
         QCOMPARE(link.log.count(failedQuery), queries);
     }
-
-private:
-    PrivateBus m_bus;
 };
 
 QTEST_GUILESS_MAIN(InboundDispatchTest)

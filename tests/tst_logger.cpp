@@ -1,3 +1,5 @@
+#include "testenv.h"
+
 #include <logger.h>
 
 #include <QtTest>
@@ -62,9 +64,7 @@ private slots:
         child.setStandardErrorFile(log);
         child.start(QCoreApplication::applicationFilePath(), {QLatin1String(childOption)});
         QVERIFY(child.waitForFinished(30000));
-        QFile written(log);
-        QVERIFY(written.open(QIODevice::ReadOnly));
-        const QString text = QString::fromLocal8Bit(written.readAll());
+        const QString text = QString::fromLocal8Bit(fileContent(log));
         QVERIFY2(lines.match(text).hasMatch(), qPrintable(text));
     }
 };

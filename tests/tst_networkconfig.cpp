@@ -16,16 +16,11 @@ QStringList utilityCalls(const Simulator &simulator)
 
 } // namespace
 
-class NetworkConfigTest : public QObject
+class NetworkConfigTest : public BusTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_bus.start());
-    }
-
     // Records written out: int32, then UTF-16BE texts behind a 32-bit byte
     // count, 0xFFFFFFFF for a null text.
     void recordBecomesHostPayload_data()
@@ -116,9 +111,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(link.log.count(QStringLiteral("ship setting refused")), 1, waitMs);
         QCOMPARE(utilityCalls(simulator).size(), 2);
     }
-
-private:
-    PrivateBus m_bus;
 };
 
 QTEST_GUILESS_MAIN(NetworkConfigTest)

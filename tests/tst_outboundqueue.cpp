@@ -31,16 +31,11 @@ struct TimedLink : DaemonLink
 
 } // namespace
 
-class OutboundQueueTest : public QObject
+class OutboundQueueTest : public BusTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_bus.start());
-    }
-
     void keepAliveOnAQuietLink()
     {
         const int pingMs = 1000;
@@ -130,9 +125,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(link.blocks.join().size(), expected.size(), 20000);
         QCOMPARE(link.blocks.join(), expected);
     }
-
-private:
-    PrivateBus m_bus;
 };
 
 QTEST_GUILESS_MAIN(OutboundQueueTest)

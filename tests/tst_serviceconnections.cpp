@@ -12,16 +12,11 @@ const int waitMs = 20000;
 
 // The daemon's connections to the print-engine, supply and utility services,
 // against the simulator on a private bus.
-class ServiceConnectionsTest : public QObject
+class ServiceConnectionsTest : public BusTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_bus.start());
-    }
-
     // The services come up after the daemon: the print engine and the supply
     // service are picked up when they register, the utility service is not.
     void servicesRegisteringLate()
@@ -94,9 +89,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(simulator.callCount("r6 refreshAll"), 4, waitMs); // never for the unknown name
         QCOMPARE(link.log.count("failed to"), 0);
     }
-
-private:
-    PrivateBus m_bus;
 };
 
 QTEST_GUILESS_MAIN(ServiceConnectionsTest)

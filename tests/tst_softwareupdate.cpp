@@ -12,12 +12,6 @@ namespace {
 constexpr int lineWaitMs = 15000;
 const QByteArray startUpdater = "^UPDATE\r\n";
 
-QByteArray updateFile(const DaemonLink &link, const QString &name)
-{
-    QFile file(link.env.updateDir() + name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 QByteArray md5Hex(const QByteArray &content)
 {
     return QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex();
@@ -70,16 +64,11 @@ void verifyStillServing(DaemonLink &link)
 
 } // namespace
 
-class SoftwareUpdateTest : public QObject
+class SoftwareUpdateTest : public BusTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_bus.start());
-    }
-
     // A transfer still reading the port would take the commands that follow
     // as file content.
     void fileWithItsHeaderIsVerifiedWithoutReadingOn_data()
@@ -104,7 +93,7 @@ private slots:
         DaemonLink link;
         QVERIFY(link.gadget.send(bytes));
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(installerFoundNothing), 1, lineWaitMs);
-        QCOMPARE(updateFile(link, QStringLiteral("u.bin")), file);
+        QCOMPARE(fileContent(link.env.updateDir() + QStringLiteral("u.bin")), file);
         verifyStillServing(link);
     }
 
@@ -113,7 +102,7 @@ private slots:
         DaemonLink link;
         QVERIFY(link.gadget.send(transfer("u.deb", "not what was announced", md5Hex("other"))));
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(errorLine(15)), 1, lineWaitMs);
-        QCOMPARE(updateFile(link, QStringLiteral("u.deb")), QByteArray("not what was announced"));
+        QCOMPARE(fileContent(link.env.updateDir() + QStringLiteral("u.deb")), QByteArray("not what was announced"));
         QCOMPARE(link.log.count(QStringLiteral("md5 check failed:")), 1);
         // The installer reports progress 0 as soon as it is called; that line
         // would have left in the same batch as the error.
@@ -128,7 +117,7 @@ private slots:
         link.gadget.sendFromThread(transfer("big.bin", content));
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(installerFoundNothing), 1, lineWaitMs);
         link.gadget.waitSent();
-        QVERIFY(updateFile(link, QStringLiteral("big.bin")) == content);
+        QVERIFY(fileContent(link.env.updateDir() + QStringLiteral("big.bin")) == content);
         verifyStillServing(link);
     }
 
@@ -170,7 +159,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(installerFoundNothing), 1, lineWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(link.env.calls(QStringLiteral("Fenwick")).size(), 1, lineWaitMs);
         link.gadget.waitSent();
-        QVERIFY(updateFile(link, QStringLiteral("u.bin")) == content);
+        QVERIFY(fileContent(link.env.updateDir() + QStringLiteral("u.bin")) == content);
         QCOMPARE(link.env.calls(QStringLiteral("Fenwick")).size(), 1);
     }
 
@@ -248,7 +237,7 @@ private slots:
             link.gadget.waitSent();
         });
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(errorLine(34)), 1, lineWaitMs);
-        QCOMPARE(updateFile(link, QStringLiteral("slow.bin")), content);
+        QCOMPARE(fileContent(link.env.updateDir() + QStringLiteral("slow.bin")), content);
         QCOMPARE(link.gadget.countLines(installerFoundNothing), 0);
         verifyStillServing(link);
     }
@@ -321,9 +310,6 @@ private slots:
         for (const QString &notice : notices)
             QCOMPARE(link.log.count(notice), notice == logged ? 1 : 0);
     }
-
-private:
-    PrivateBus m_bus;
 };
 
 QTEST_GUILESS_MAIN(SoftwareUpdateTest)

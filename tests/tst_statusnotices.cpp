@@ -47,16 +47,11 @@ struct SimulatedServices
 } // namespace
 
 // Service signals turned into host lines, and the identifiers kept for the queries.
-class StatusNoticesTest : public QObject
+class StatusNoticesTest : public BusTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_bus.start());
-    }
-
     // Truncated toward zero; out of the 32-bit range or not a number gives
     // no text, so no line is sent.
     void levelNumber()
@@ -114,9 +109,6 @@ private slots:
                 QCOMPARE(printer.settle(), lines);
             }
     }
-
-private:
-    PrivateBus m_bus;
 };
 
 QTEST_GUILESS_MAIN(StatusNoticesTest)

@@ -28,16 +28,10 @@ struct Install
     void put(const QString &name, const QByteArray &content) const
     {
         QFile::remove(env.updateDir() + name);
-        QFile file(env.updateDir() + name);
-        file.open(QIODevice::WriteOnly);
-        file.write(content);
+        writeFile(env.updateDir() + name, content);
     }
     void install(const QString &name, bool allowDowngrade) { helper.installLocalUpdate(env.updateDir() + name, allowDowngrade); }
-    QByteArray installed() const
-    {
-        QFile file(env.path(QStringLiteral("installed")));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray installed() const { return fileContent(env.path(QStringLiteral("installed"))); }
 
     TestEnv env;
     QList<double> progress; // outlives the helper, which may report as it ends
@@ -90,13 +84,11 @@ private slots:
     void underSystemdDpkgRunsInAUnitOfItsOwn()
     {
         Install install({"a.deb"});
-        QFile runner(install.env.path(QStringLiteral("bin/systemd-run")));
-        QVERIFY(runner.open(QIODevice::WriteOnly));
-        runner.write(QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1'\n"
-                                    "while [ \"$1\" != -- ]; do shift; done\nshift\nexec \"$@\"\n")
-                         .arg(install.env.path(QStringLiteral("systemd-run.calls"))).toLocal8Bit());
-        runner.close();
-        runner.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        const QString runner = install.env.path(QStringLiteral("bin/systemd-run"));
+        QVERIFY(writeFile(runner, QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1'\n"
+                                                 "while [ \"$1\" != -- ]; do shift; done\nshift\nexec \"$@\"\n")
+                                      .arg(install.env.path(QStringLiteral("systemd-run.calls"))).toLocal8Bit()));
+        QFile::setPermissions(runner, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         install.env.setExitCode(QStringLiteral("dpkg"), 1);
         qputenv("INVOCATION_ID", "0123456789abcdef0123456789abcdef");
         install.install(QStringLiteral("a.deb"), false);

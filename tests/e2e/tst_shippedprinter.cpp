@@ -13,7 +13,6 @@
 #include "simulator.h"
 #include "testenv.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -66,8 +65,7 @@ private slots:
             QSKIP("needs root for the mount namespace");
         m_machinePathsBefore = PrinterNamespace::existingMachinePaths();
         QVERIFY(m_bus.start());
-        // The print engine comes up only after the daemon.
-        QVERIFY(m_simulator.start({QStringLiteral("supplyd"), QStringLiteral("cvutility")}));
+        QVERIFY(m_simulator.start());
         QVERIFY(m_listener.listen());
         QVERIFY(m_cups.start(m_listener.port()));
         QVERIFY(m_printer.start(QStringLiteral(BREV_DAEMON)));
@@ -81,14 +79,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_host.countLines("PING\r\n") >= 2, 30000);
     }
 
-    void printEngineStartingAfterTheDaemon()
-    {
-        QVERIFY(m_simulator.command(QStringLiteral("start r6")));
-        QTRY_VERIFY_WITH_TIMEOUT(m_simulator.callCount(QStringLiteral("r6 refreshAll")) >= 1, answerTimeoutMs);
-        QVERIFY(m_simulator.command(QStringLiteral("emit r6 R6_Error 7")));
-        QTRY_COMPARE_WITH_TIMEOUT(m_host.countLines("~S,STATUSRES,7\r\n"), 1, answerTimeoutMs);
-    }
-
     void levelQueryThroughBrevctl()
     {
         QVERIFY(m_simulator.command(QStringLiteral("reply supplyd supplySupplyPercent 0.5")));
@@ -96,12 +86,6 @@ private slots:
         QCOMPARE(brevctl({QStringLiteral("supply")}, &output), 0);
         QVERIFY2(output.contains(QStringLiteral("Supply:          50 %")), qPrintable(output));
         QVERIFY2(output.contains(QStringLiteral("Ribbon 2:        25 %")), qPrintable(output));
-    }
-
-    void unsolicitedNotice()
-    {
-        QVERIFY(m_simulator.command(QStringLiteral("emit supplyd SUPPLYD_SupplyPercentChanged 0.42")));
-        QTRY_COMPARE_WITH_TIMEOUT(m_host.countLines("~S,SRFIDRES,42\r\n"), 1, answerTimeoutMs);
     }
 
     void updateCommandStartsTheUpdateProgram()
@@ -116,9 +100,7 @@ private slots:
         QTemporaryDir host;
         const QString package = host.filePath(QStringLiteral("cvipc_2.0_all.deb"));
         const QByteArray content = printData(3000);
-        QFile file(package);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-        file.close();
+        QVERIFY(writeFile(package, content));
 
         QString output;
         QCOMPARE(brevctl({QStringLiteral("update"), package}, &output), 0);
@@ -131,16 +113,6 @@ private slots:
         QVERIFY2(installs.first().contains(QStringLiteral("--install /Home/.pending/"))
                      && installs.first().endsWith(QStringLiteral("cvipc_2.0_all.deb")),
                  qPrintable(installs.first()));
-    }
-
-    void updateWithBadDigest()
-    {
-        const QByteArray content("not what the digest says");
-        const QByteArray otherDigest = QCryptographicHash::hash("something else", QCryptographicHash::Md5).toHex();
-        QVERIFY(m_host.send("^XFER,damaged.deb," + QByteArray::number(content.size()) + ',' + otherDigest + "\r\n"
-                            + content));
-        QTRY_COMPARE_WITH_TIMEOUT(m_host.countLines("~U,ERROR,15\r\n"), 1, answerTimeoutMs);
-        QCOMPARE(m_printer.calls(QStringLiteral("dpkg")).size(), 1);
     }
 
     void jobPrintedThroughCups()

@@ -1,11 +1,11 @@
 #include "hostterminal.h"
 
-#include <QCoreApplication>
+#include <QEventLoop>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -54,16 +54,23 @@ bool HostTerminal::send(const QByteArray &bytes)
         if (count > 0) {
             sent += count;
         } else if (count < 0 && errno == EAGAIN) {
-            // The printer may run in this thread: let it read, then wait
-            // briefly for room.
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            pollfd writable = {m_fd, POLLOUT, 0};
-            ::poll(&writable, 1, 1);
+            waitForRoom();
         } else if (count == 0 || errno != EINTR) {
             return false;
         }
     }
     return true;
+}
+
+// The printer may run in this thread: it reads while this waits in the
+// event loop, until the terminal has room again or a while has passed.
+void HostTerminal::waitForRoom()
+{
+    QEventLoop loop;
+    QSocketNotifier room(m_fd, QSocketNotifier::Write);
+    connect(&room, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+    QTimer::singleShot(100, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 void HostTerminal::setReading(bool reading)

@@ -44,6 +44,7 @@ protected:
 
 private:
     void readAvailable();
+    void waitForRoom();
 
     int m_fd = -1;
     QSocketNotifier *m_notifier = nullptr;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QObject>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include <sys/types.h>
 
@@ -20,4 +22,17 @@ public:
 private:
     QTemporaryDir m_dir;
     pid_t m_pid = -1;
+};
+
+// The base of a test whose cases all talk over a bus: one private bus for
+// the whole program, started before the first case.
+class BusTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(m_bus.start()); }
+
+private:
+    PrivateBus m_bus;
 };

@@ -15,8 +15,8 @@ QByteArray withoutKeepAlives(QByteArray received)
 
 } // namespace
 
-// The host's ten queries, answered from the kept identifiers or by asking
-// the simulated services.
+// The host's level and status queries, answered by asking the simulated
+// services (the identifier queries go with their notices).
 class HostQueriesTest : public BusTest
 {
     Q_OBJECT
@@ -39,31 +39,6 @@ private slots:
         const QByteArray answers = "~S,SRFIDRES,50\r\n~S,R1RFIDRES,28\r\n~S,R2RFIDRES,25\r\n~S,STATUSRES,-3\r\n";
         QTRY_COMPARE_WITH_TIMEOUT(withoutKeepAlives(link.gadget.received()), answers, waitMs);
         QTRY_COMPARE_WITH_TIMEOUT(simulator.callCount("supplyd supplySupplyPercent"), 2, waitMs);
-    }
-
-    // Identifier queries answer what was last signalled, and nothing before
-    // anything was signalled. Both ribbon queries give both ribbon lines;
-    // the second query's lines still wait, so the queue keeps one of each.
-    void identifierQueries()
-    {
-        Simulator simulator;
-        QVERIFY(simulator.start());
-        DaemonLink link;
-        const QByteArray queries = "RI2REQ\r\nSIREQ\r\nSUIREQ\r\nRUI1REQ\r\nRUI2REQ\r\nRI1REQ\r\n~S,STATUSREQ\r\n";
-
-        QVERIFY(link.gadget.send(queries));
-        QTRY_COMPARE_WITH_TIMEOUT(withoutKeepAlives(link.gadget.received()), QByteArray("~S,STATUSRES,0\r\n"), waitMs);
-
-        for (const char *command : {"R6_R6RibbonIDs A,B", "R6_R6SupplyID S", "R6_R6SupplyUID U",
-                                    "R6_R6Ribbon1UID V1", "R6_R6Ribbon2UID V2"})
-            QVERIFY(simulator.command(QStringLiteral("emit r6 ") + QLatin1String(command)));
-        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines("RUI2RES,V2\r\n"), 1, waitMs);
-        link.gadget.clearReceived();
-        QVERIFY(link.gadget.send(queries));
-        QTRY_COMPARE_WITH_TIMEOUT(withoutKeepAlives(link.gadget.received()),
-                                  QByteArray("RI1RES,A\r\nRI2RES,B\r\nSIRES,S\r\nSUIRES,U\r\nRUI1RES,V1\r\n"
-                                             "RUI2RES,V2\r\n~S,STATUSRES,0\r\n"),
-                                  waitMs);
     }
 
     void invalidReplies_data()

@@ -183,6 +183,16 @@ private slots:
         QCOMPARE(QFileInfo(daemonDevice).canonicalFilePath(), gadgetNode);
     }
 
+    void brevctlQueryOverUsblp()
+    {
+        QVERIFY(m_simulator.command(QStringLiteral("reply supplyd supplyRibbon2Percent 0.3")));
+        QString output;
+        QCOMPARE(brevctl({QStringLiteral("supply")}, &output), 0);
+        QVERIFY2(output.contains(QRegularExpression(QStringLiteral("^Ribbon 2:\\s+30 %$"),
+                                                    QRegularExpression::MultilineOption)),
+                 qPrintable(output));
+    }
+
     // After a job the print engine reports its queue complete: the daemon
     // closes the port and opens it again 5 s later. A notice that comes in
     // between waits for it, and the next job, sent by brevctl, arrives whole.

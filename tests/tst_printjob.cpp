@@ -28,7 +28,7 @@ private slots:
         QTest::addColumn<bool>("submitted");
 
         const QByteArray twoJobs("aE\r\nbE\r\n");
-        QTest::newRow("^Z1 ^K5: second end") << "^Z1^K5" + twoJobs << "^Z1^K5" + twoJobs << true;
+        QTest::newRow("^Z9 ^K5: second end") << "^Z9^K5" + twoJobs << "^Z9^K5" + twoJobs << true;
         // The completing end marker is the last command: what follows it is dropped.
         QTest::newRow("^K1: first end") << "^K1" + twoJobs << QByteArray("^K1aE\r\n") << true;
         QTest::newRow("^K letter: first end") << "^Kx" + twoJobs << QByteArray("^KxaE\r\n") << true;

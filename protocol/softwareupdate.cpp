@@ -99,7 +99,8 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
         return;
     }
     if (incoming.writeFailed || incoming.file.error() != QFileDevice::NoError) {
-        qCWarning(logUpdate) << "update file could not be written:" << incoming.file.fileName();
+        qCWarning(logUpdate) << "update file could not be written:" << incoming.file.fileName()
+                             << incoming.file.errorString();
         queueMessage(HostLink::UpdateError, QString::number(HostLink::TransferFileUnwritable));
         return;
     }
@@ -109,7 +110,8 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
         m_updateHelper.installLocalUpdate(incoming.file.fileName(), true);
         return;
     }
-    qCWarning(logUpdate).noquote() << "md5 check failed:" << '"' + digest + '"' << '"' + header.digest + '"';
+    qCWarning(logUpdate).noquote() << "md5 check failed: received" << digest.toHex() << "announced"
+                                   << header.digest.toHex();
     queueMessage(HostLink::UpdateError, QString::number(HostLink::DigestMismatch, 10));
 }
 

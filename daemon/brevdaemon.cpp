@@ -17,6 +17,7 @@ Brevdaemon::Brevdaemon(QObject *parent)
 Brevdaemon::Brevdaemon(const DaemonSettings &settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
+    , m_jobFileRoom(settings.jobFileReserveBytes)
 {
     initPackageDatabase();
 

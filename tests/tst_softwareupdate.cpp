@@ -2,6 +2,7 @@
 #include "daemontestmain.h"
 #include "privatebus.h"
 #include "simulator.h"
+#include "smallfilesystem.h"
 
 #include <QtTest>
 
@@ -189,6 +190,39 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(errorLine(-3)), 1, lineWaitMs);
         QCOMPARE(link.gadget.countLines("~U,PROGRESS,100\r\n"), 1);
         QCOMPARE(link.gadget.countLines("~U,PROGRESS,0\r\n"), 1);
+    }
+
+    // A host sending transfers under ever new names, none of them good,
+    // leaves one file in the update folder; a transfer that would leave less
+    // than the reserve free is refused before anything is written, its bytes
+    // taken and dropped; a good update still finds room.
+    void transfersUnderManyNamesLeaveRoom()
+    {
+        SmallFileSystem home(512 * 1024);
+        if (!home.mounted())
+            QSKIP(qPrintable(home.why()));
+        const qint64 reserve = 128 * 1024;
+        DaemonLink link([&](DaemonLink &link) {
+            link.settings.updateDir = home.path() + QLatin1Char('/');
+            link.settings.updateDirReserveBytes = reserve;
+        });
+        QByteArray bytes;
+        for (int i = 0; i < 1000; ++i)
+            bytes += transfer("u" + QByteArray::number(i) + ".deb", QByteArray(600, 'x'), md5Hex("other"));
+        link.gadget.sendFromThread(bytes + transfer("huge.deb", largeContent(400 * 1024)) + startUpdater);
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.calls(QStringLiteral("Fenwick")).size(), 1, 4 * lineWaitMs);
+        link.gadget.waitSent();
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(errorLine(36)), 1, lineWaitMs);
+        QCOMPARE(link.gadget.countLines(errorLine(33)), 0);
+        const int files = QDir(home.path()).entryList(QDir::Files).size();
+        QVERIFY(files <= 1);
+        QVERIFY(!QFile::exists(home.path(QStringLiteral("huge.deb"))));
+        QVERIFY(home.freeBytes() >= reserve);
+        qInfo("after 1000 failed transfers and one too large: %d file(s), %lld KiB free of 512 KiB (reserve %lld KiB)",
+              files, home.freeBytes() / 1024, reserve / 1024);
+
+        QVERIFY(link.gadget.send(transfer("cvipc_2.0.deb", "a package")));
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines("~U,PROGRESS,100\r\n"), 1, lineWaitMs);
     }
 
     void headerNotWholeIsRefusedWithoutAFile()

@@ -1,5 +1,6 @@
 #include "daemon/brevdaemon.h"
 
+#include "daemon/logcategories.h"
 #include "protocol/hostlink.h"
 #include "services/servicecontract.h"
 
@@ -34,6 +35,9 @@ Brevdaemon::Brevdaemon(const DaemonSettings &settings, QObject *parent)
 
     connect(&m_updateHelper, &UpdateHelper::ProgressChanged, this, &Brevdaemon::updateProgress);
     connect(&m_updateHelper, &UpdateHelper::ErrorOccurred, this, &Brevdaemon::updateError);
+    m_updateProgram.setProcessChannelMode(QProcess::ForwardedChannels);
+    connect(&m_updateProgram, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
+            this, &Brevdaemon::onUpdateProgramEnded);
 
     registerCommands();
 
@@ -55,6 +59,10 @@ Brevdaemon::Brevdaemon(const DaemonSettings &settings, QObject *parent)
     connect(&m_batchTimer, &QTimer::timeout, this, &Brevdaemon::onBatchTimeout,
             Qt::QueuedConnection);
 
+    qCInfo(logPort).noquote() << "brevdaemon" << BREV_VERSION << "serving" << m_settings.gadgetPath
+                              << "- print jobs to" << m_settings.printProgram << "from" << m_settings.jobFilePath
+                              << "- updates into" << m_settings.updateDir << "- status from"
+                              << Services::Engine::name << Services::Supply::name << Services::Utility::name;
     initialize();
 }
 

@@ -9,6 +9,7 @@
 #include <QApt/Backend>
 #include <QDBusServiceWatcher>
 #include <QObject>
+#include <QProcess>
 #include <QSet>
 #include <QStringList>
 #include <QTimer>
@@ -116,6 +117,7 @@ private:
     void reportSoftwareVersion();
     void receiveTransfer(int start, int socket, const ReadPass &pass);
     bool makeRoomForTransfer(const QString &path, qint64 size);
+    void onUpdateProgramEnded(int exitCode, QProcess::ExitStatus status);
 
     // protocol/networkconfig.cpp
     QList<QByteArray> configLineFields(int start, const ReadPass &pass, int count, const char *refusal);
@@ -159,6 +161,7 @@ private:
     QSet<const QDBusInterface *> m_silentServices; // see services/servicecall.h
     QApt::Backend m_backend;
     UpdateHelper m_updateHelper;
+    QProcess m_updateProgram;
     QString m_lastTransferFile; // what the latest transfer left in the update folder
     QString m_supplyID;
     QStringList m_ribbonIDs;

@@ -32,11 +32,28 @@ void Brevdaemon::initPackageDatabase()
     m_backend.init();
 }
 
+// One update program at a time: a second one would fight the first over the
+// printer. The daemon follows it until it ends; stopping the daemon's service
+// leaves it running.
 void Brevdaemon::startUpdateProgram()
 {
+    if (m_updateProgram.state() != QProcess::NotRunning) {
+        qCWarning(logUpdate) << "update program still running: no other started";
+        return;
+    }
     const UnitLauncher::Command command = UnitLauncher::outsideSandbox(
-        m_settings.updateProgram, {QStringLiteral("--internal-usb")}, UnitLauncher::Completion::Detached);
-    QProcess::startDetached(command.program, command.arguments);
+        m_settings.updateProgram, {QStringLiteral("--internal-usb")}, UnitLauncher::Completion::Awaited);
+    m_updateProgram.start(command.program, command.arguments);
+    if (!m_updateProgram.waitForStarted())
+        qCWarning(logUpdate).noquote() << "update program not started:" << m_updateProgram.errorString();
+}
+
+void Brevdaemon::onUpdateProgramEnded(int exitCode, QProcess::ExitStatus status)
+{
+    if (status == QProcess::NormalExit)
+        qCInfo(logUpdate) << "update program ended, exit status" << exitCode;
+    else
+        qCWarning(logUpdate) << "update program crashed";
 }
 
 // Answers "package version,engine version"; the engine is asked first.
@@ -150,6 +167,7 @@ void Brevdaemon::updateProgress(double percent)
 
 void Brevdaemon::updateError(int error)
 {
+    qCWarning(logUpdate).noquote() << "update not installed: error" << error << "-" << HostLink::errorMeaning(error);
     queueMessage(HostLink::UpdateError, QString::number(error, 10));
     if (error == HostLink::InstallFailed)
         m_backend.reloadCache();

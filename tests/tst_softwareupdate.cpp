@@ -62,12 +62,11 @@ QByteArray errorLine(int code)
 const QByteArray installerFoundNothing = errorLine(1);
 
 // A host command sent after a transfer still reaches the dispatcher, and the
-// update program starts detached with its one argument each time.
+// update program starts with its one argument.
 void verifyStillServing(DaemonLink &link)
 {
-    QVERIFY(link.gadget.send(startUpdater + startUpdater));
-    const QStringList twice{QStringLiteral("--internal-usb"), QStringLiteral("--internal-usb")};
-    QTRY_COMPARE_WITH_TIMEOUT(link.env.calls(QStringLiteral("Fenwick")), twice, lineWaitMs);
+    QVERIFY(link.gadget.send(startUpdater));
+    QTRY_COMPARE_WITH_TIMEOUT(link.env.calls(QStringLiteral("Fenwick")), QStringList{"--internal-usb"}, lineWaitMs);
 }
 
 } // namespace
@@ -181,15 +180,34 @@ private slots:
         QCOMPARE(link.env.calls(QStringLiteral("Fenwick")).size(), 1);
     }
 
+    // Every installer failure is also logged, with its code and reason.
     void installerSignalsAreRelayed()
     {
         DaemonLink link;
         QVERIFY(QMetaObject::invokeMethod(&link.daemon, "updateProgress", Q_ARG(double, 99.6)));
         QVERIFY(QMetaObject::invokeMethod(&link.daemon, "updateProgress", Q_ARG(double, 0.4)));
-        QVERIFY(QMetaObject::invokeMethod(&link.daemon, "updateError", Q_ARG(int, -3)));
-        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(errorLine(-3)), 1, lineWaitMs);
+        QVERIFY(QMetaObject::invokeMethod(&link.daemon, "updateError", Q_ARG(int, 3)));
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(errorLine(3)), 1, lineWaitMs);
         QCOMPARE(link.gadget.countLines("~U,PROGRESS,100\r\n"), 1);
         QCOMPARE(link.gadget.countLines("~U,PROGRESS,0\r\n"), 1);
+        QCOMPARE(link.log.count(QStringLiteral("update not installed: error 3 - installing the package failed")), 1);
+    }
+
+    // One update program at a time: "^UPDATE" while it runs starts nothing
+    // and is logged; once it has ended, the next one starts it again.
+    void oneUpdateProgramAtATime()
+    {
+        DaemonLink link;
+        const QString release = link.env.path(QStringLiteral("release"));
+        link.env.setAction(QStringLiteral("Fenwick"), QStringLiteral("while [ ! -e '%1' ]; do sleep 0.05; done\n").arg(release));
+        QVERIFY(link.gadget.send(startUpdater));
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.calls(QStringLiteral("Fenwick")).size(), 1, lineWaitMs);
+        QVERIFY(link.gadget.send(startUpdater));
+        QTRY_COMPARE_WITH_TIMEOUT(link.log.count(QStringLiteral("update program still running")), 1, lineWaitMs);
+        QVERIFY(writeFile(release, {}));
+        QTRY_COMPARE_WITH_TIMEOUT(link.log.count(QStringLiteral("update program ended, exit status 0")), 1, lineWaitMs);
+        QVERIFY(link.gadget.send(startUpdater));
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.calls(QStringLiteral("Fenwick")).size(), 2, lineWaitMs);
     }
 
     // A host sending transfers under ever new names, none of them good,

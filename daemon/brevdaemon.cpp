@@ -66,8 +66,11 @@ Brevdaemon::Brevdaemon(const DaemonSettings &settings, QObject *parent)
     initialize();
 }
 
+// An update program still running ends with the daemon object (only tests
+// destroy it), and its end must not reach a daemon half destroyed.
 Brevdaemon::~Brevdaemon()
 {
+    m_updateProgram.disconnect(this);
     uninitialize();
     if (m_jobFd >= 0)
         ::close(m_jobFd);

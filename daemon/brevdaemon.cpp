@@ -1,5 +1,6 @@
 #include "daemon/brevdaemon.h"
 
+#include "daemon/logcategories.h"
 #include "protocol/hostlink.h"
 #include "services/servicecontract.h"
 
@@ -17,6 +18,7 @@ Brevdaemon::Brevdaemon(QObject *parent)
 Brevdaemon::Brevdaemon(const DaemonSettings &settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
+    , m_jobFileRoom(settings.jobFileReserveBytes)
 {
     initPackageDatabase();
 
@@ -33,6 +35,9 @@ Brevdaemon::Brevdaemon(const DaemonSettings &settings, QObject *parent)
 
     connect(&m_updateHelper, &UpdateHelper::ProgressChanged, this, &Brevdaemon::updateProgress);
     connect(&m_updateHelper, &UpdateHelper::ErrorOccurred, this, &Brevdaemon::updateError);
+    m_updateProgram.setProcessChannelMode(QProcess::ForwardedChannels);
+    connect(&m_updateProgram, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
+            this, &Brevdaemon::onUpdateProgramEnded);
 
     registerCommands();
 
@@ -54,11 +59,18 @@ Brevdaemon::Brevdaemon(const DaemonSettings &settings, QObject *parent)
     connect(&m_batchTimer, &QTimer::timeout, this, &Brevdaemon::onBatchTimeout,
             Qt::QueuedConnection);
 
+    qCInfo(logPort).noquote() << "brevdaemon" << BREV_VERSION << "serving" << m_settings.gadgetPath
+                              << "- print jobs to" << m_settings.printProgram << "from" << m_settings.jobFilePath
+                              << "- updates into" << m_settings.updateDir << "- status from"
+                              << Services::Engine::name << Services::Supply::name << Services::Utility::name;
     initialize();
 }
 
+// An update program still running ends with the daemon object (only tests
+// destroy it), and its end must not reach a daemon half destroyed.
 Brevdaemon::~Brevdaemon()
 {
+    m_updateProgram.disconnect(this);
     uninitialize();
     if (m_jobFd >= 0)
         ::close(m_jobFd);

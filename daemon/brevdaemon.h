@@ -1,6 +1,7 @@
 #pragma once
 
 #include "daemon/settings.h"
+#include "protocol/diskreserve.h"
 
 #include <cvparse.h>
 #include <updatehelper.h>
@@ -8,6 +9,7 @@
 #include <QApt/Backend>
 #include <QDBusServiceWatcher>
 #include <QObject>
+#include <QProcess>
 #include <QSet>
 #include <QStringList>
 #include <QTimer>
@@ -114,6 +116,8 @@ private:
     void startUpdateProgram();
     void reportSoftwareVersion();
     void receiveTransfer(int start, int socket, const ReadPass &pass);
+    bool makeRoomForTransfer(const QString &path, qint64 size);
+    void onUpdateProgramEnded(int exitCode, QProcess::ExitStatus status);
 
     // protocol/networkconfig.cpp
     QList<QByteArray> configLineFields(int start, const ReadPass &pass, int count, const char *refusal);
@@ -149,13 +153,16 @@ private:
     int m_jobEndsExpected = 0;
     int m_jobZValue = 1;
     int m_jobEndsSeen = 0;
-    bool m_jobWriteFailed = false; // the job file refused bytes (its failure is logged)
+    bool m_jobWriteFailed = false; // the job file takes no more bytes (why is logged)
+    ReserveGuard m_jobFileRoom;
     QDBusInterface *m_engineInterface = nullptr;
     QDBusInterface *m_supplyInterface = nullptr;
     QDBusInterface *m_utilityInterface = nullptr;
     QSet<const QDBusInterface *> m_silentServices; // see services/servicecall.h
     QApt::Backend m_backend;
     UpdateHelper m_updateHelper;
+    QProcess m_updateProgram;
+    QString m_lastTransferFile; // what the latest transfer left in the update folder
     QString m_supplyID;
     QStringList m_ribbonIDs;
     QString m_supplyUID;

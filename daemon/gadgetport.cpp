@@ -10,6 +10,24 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace {
+
+// A link planted at the job file's path would have the daemon truncate and
+// fill whatever it points to: the link is removed and a file of the daemon's
+// own made in its place.
+int openJobFile(const QString &path)
+{
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW;
+    const int fd = ::open(qPrintable(path), flags, 0070);
+    if (fd >= 0 || errno != ELOOP)
+        return fd;
+    qCWarning(logJobs) << "job file was a symbolic link, replaced:" << path;
+    ::unlink(qPrintable(path));
+    return ::open(qPrintable(path), flags | O_EXCL, 0070);
+}
+
+} // namespace
+
 // Opens the port: a fresh empty job file, the gadget device with its two
 // readiness notifiers, and the timers that only make sense while it is open.
 // A device that does not open yet is tried again until it does.
@@ -19,11 +37,12 @@ void Brevdaemon::initialize()
     m_jobEndsExpected = 0;
     m_jobZValue = 1;
     m_jobWriteFailed = false;
+    m_jobFileRoom.reset();
 
     // A job left unfinished by a queue-complete signal still holds its file.
     if (m_jobFd >= 0)
         ::close(m_jobFd);
-    m_jobFd = ::open(qPrintable(m_settings.jobFilePath), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0070);
+    m_jobFd = openJobFile(m_settings.jobFilePath);
     if (m_jobFd < 0) {
         const int error = errno;
         qCCritical(logJobs) << "Error opening outfile:" << error << std::strerror(error);

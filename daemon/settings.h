@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 // Where the daemon finds its device, files and programs, and how its timers
 // pace it. The defaults are the printer's fixed values; the shipped binary
@@ -27,4 +28,10 @@ struct DaemonSettings
     // as not answering (a local service answers in milliseconds; the bus
     // library's own limit is 25 s).
     int serviceCallTimeoutMs = 2000;
+
+    // Free space the host's data never takes: an update whose size would
+    // leave less free in the update folder's file system is refused, and a
+    // job stops growing where its file's would fall below its reserve.
+    qint64 updateDirReserveBytes = 16 * 1024 * 1024;
+    qint64 jobFileReserveBytes = 16 * 1024 * 1024;
 };

@@ -58,6 +58,7 @@ const char *errorMeaning(int code)
     case TransferFileUnwritable: return "the printer could not write the file";
     case TransferIncomplete: return "the transfer stopped before the file was complete";
     case ConfigCommandRefused: return "the printer refused the configuration command";
+    case TransferTooLarge: return "the printer has no room for the file";
     default: return nullptr;
     }
 }

@@ -46,6 +46,7 @@ enum ErrorCode : int {
     TransferFileUnwritable = 33, // the file could not be created or written
     TransferIncomplete = 34,     // the host went silent, or the link failed, before the file was whole
     ConfigCommandRefused = 35,   // "^SETETHCONF" or "^SETCVSHIP" without its fields and closing CR
+    TransferTooLarge = 36,       // the file would leave the update folder's file system less than its reserve
 };
 
 // What an error code means, for a person at the host; nullptr for a code

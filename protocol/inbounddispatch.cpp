@@ -191,16 +191,24 @@ void Brevdaemon::keepTail(const QVector<ParseMatch> &matches, const ReadPass &pa
         m_bufferUsed = 0;
 }
 
-// Writes every byte, as long as the job file takes them. A full disk fails
-// every read of the job alike: its first failure is logged, once per job file.
+// Writes every byte, as long as the job file takes them and its file system
+// keeps its reserve. Once the job file takes no more, the rest of the job is
+// dropped, and the reason is logged once per job file.
 void Brevdaemon::appendToJob(const char *bytes, int count)
 {
+    if (m_jobWriteFailed)
+        return;
+    if (!m_jobFileRoom.take(m_jobFd, count)) {
+        qCWarning(logJobs) << "job file system down to its reserve of" << m_jobFileRoom.reserve()
+                           << "bytes: the rest of the job is dropped";
+        m_jobWriteFailed = true;
+        return;
+    }
     while (count > 0) {
         const ssize_t written = ::write(m_jobFd, bytes, size_t(count));
         if (written <= 0) {
             const int error = written < 0 ? errno : ENOSPC;
-            if (!m_jobWriteFailed)
-                qCWarning(logJobs) << "write error" << error << std::strerror(error);
+            qCWarning(logJobs) << "write error" << error << std::strerror(error);
             m_jobWriteFailed = true;
             return;
         }

@@ -78,13 +78,12 @@ bool PortReader::waitForBytes()
     }
 }
 
-qint64 IncomingFile::take(const char *bytes, qint64 count)
+void IncomingFile::take(const char *bytes, qint64 count)
 {
     const qint64 written = file.isOpen() ? file.write(bytes, count) : -1;
     writeFailed = writeFailed || written < count;
     hash.addData(bytes, int(count));
     received += count;
-    return written;
 }
 
 TransferEnd receiveFromPort(IncomingFile &incoming, qint64 size, PortReader &port,
@@ -99,11 +98,8 @@ TransferEnd receiveFromPort(IncomingFile &incoming, qint64 size, PortReader &por
             qCWarning(logUpdate) << "countCharsRead (write maxSize" << countCharsRead << ")";
             return TransferEnd::PortFailed;
         }
-        const qint64 written = incoming.take(chunk, countCharsRead);
+        incoming.take(chunk, countCharsRead);
         incoming.file.waitForBytesWritten(1000);
-        if (written < 1 && !incoming.discarded)
-            qCWarning(logUpdate) << "Failed to write m_bufferData " << QByteArray(chunk, int(countCharsRead)).constData()
-                     << "countCharsRead" << countCharsRead;
         QCoreApplication::processEvents();
         if (!portStillOpen())
             return TransferEnd::PortClosed;

@@ -52,8 +52,7 @@ struct IncomingFile
     bool writeFailed = false;
     bool discarded = false;
 
-    // Returns the count written, -1 when nothing could be.
-    qint64 take(const char *bytes, qint64 count);
+    void take(const char *bytes, qint64 count);
 };
 
 enum class TransferEnd {

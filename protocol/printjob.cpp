@@ -28,10 +28,8 @@ int markerArgument(char byte)
 void Brevdaemon::appendAtMarker(const ParseMatch &marker, ReadPass &pass)
 {
     const int upTo = marker.start + marker.length;
-    const ssize_t written = ::write(m_jobFd, m_bufferData + pass.writePosition,
-                                    size_t(upTo - pass.writePosition));
-    if (written > 0)
-        pass.writePosition += int(written);
+    appendToJob(m_bufferData + pass.writePosition, upTo - pass.writePosition);
+    pass.writePosition = upTo;
 }
 
 void Brevdaemon::onJobZMarker(const ParseMatch &marker, ReadPass &pass)

@@ -9,6 +9,7 @@
 
 #include <unitlauncher.h>
 
+#include <QFileInfo>
 #include <QProcess>
 
 #include <QApt/Package>
@@ -31,11 +32,28 @@ void Brevdaemon::initPackageDatabase()
     m_backend.init();
 }
 
+// One update program at a time: a second one would fight the first over the
+// printer. The daemon follows it until it ends; stopping the daemon's service
+// leaves it running.
 void Brevdaemon::startUpdateProgram()
 {
-    const UnitLauncher::Command command = UnitLauncher::outsideSandbox(
-        m_settings.updateProgram, {QStringLiteral("--internal-usb")}, UnitLauncher::Completion::Detached);
-    QProcess::startDetached(command.program, command.arguments);
+    if (m_updateProgram.state() != QProcess::NotRunning) {
+        qCWarning(logUpdate) << "update program still running: no other started";
+        return;
+    }
+    const UnitLauncher::Command command =
+        UnitLauncher::outsideSandbox(m_settings.updateProgram, {QStringLiteral("--internal-usb")});
+    m_updateProgram.start(command.program, command.arguments);
+    if (!m_updateProgram.waitForStarted())
+        qCWarning(logUpdate).noquote() << "update program not started:" << m_updateProgram.errorString();
+}
+
+void Brevdaemon::onUpdateProgramEnded(int exitCode, QProcess::ExitStatus status)
+{
+    if (status == QProcess::NormalExit)
+        qCInfo(logUpdate) << "update program ended, exit status" << exitCode;
+    else
+        qCWarning(logUpdate) << "update program crashed";
 }
 
 // Answers "package version,engine version"; the engine is asked first.
@@ -69,16 +87,23 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
         return;
     }
     IncomingFile incoming;
-    incoming.discarded = header.problem == TransferHeader::BadName;
-    if (incoming.discarded) {
+    const QString path = m_settings.updateDir + header.name;
+    if (header.problem == TransferHeader::BadName) {
         qCWarning(logUpdate) << "update refused: bad file name" << header.name;
         queueMessage(HostLink::UpdateError, QString::number(HostLink::TransferNameRefused));
+        incoming.discarded = true;
+    } else if (!makeRoomForTransfer(path, header.size)) {
+        qCWarning(logUpdate) << "update refused:" << header.size << "bytes would leave less than"
+                             << m_settings.updateDirReserveBytes << "bytes free in" << m_settings.updateDir;
+        queueMessage(HostLink::UpdateError, QString::number(HostLink::TransferTooLarge));
+        incoming.discarded = true;
     } else {
         // A new file, never the old one rewritten: an installation still
         // waiting for the old one keeps what was verified (see UpdateHelper).
-        incoming.file.setFileName(m_settings.updateDir + header.name);
-        QFile::remove(incoming.file.fileName());
+        incoming.file.setFileName(path);
+        QFile::remove(path);
         incoming.file.open(QIODevice::WriteOnly);
+        m_lastTransferFile = path;
     }
     incoming.take(held.constData() + header.contentOffset, held.size() - header.contentOffset);
     PortReader port(socket, m_settings.transferSilenceMs);
@@ -99,7 +124,8 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
         return;
     }
     if (incoming.writeFailed || incoming.file.error() != QFileDevice::NoError) {
-        qCWarning(logUpdate) << "update file could not be written:" << incoming.file.fileName();
+        qCWarning(logUpdate) << "update file could not be written:" << incoming.file.fileName()
+                             << incoming.file.errorString();
         queueMessage(HostLink::UpdateError, QString::number(HostLink::TransferFileUnwritable));
         return;
     }
@@ -109,8 +135,24 @@ void Brevdaemon::receiveTransfer(int start, int socket, const ReadPass &pass)
         m_updateHelper.installLocalUpdate(incoming.file.fileName(), true);
         return;
     }
-    qCWarning(logUpdate).noquote() << "md5 check failed:" << '"' + digest + '"' << '"' + header.digest + '"';
+    qCWarning(logUpdate).noquote() << "md5 check failed: received" << digest.toHex() << "announced"
+                                   << header.digest.toHex();
     queueMessage(HostLink::UpdateError, QString::number(HostLink::DigestMismatch, 10));
+}
+
+// Removes the file the transfer before left, and says whether a file of
+// `size` bytes at `path` then leaves the update folder's file system its
+// reserve. The update folder keeps the latest transfer's file alone,
+// whatever became of it (an installation has set its own copy aside), so
+// that transfers under ever new names cannot fill it; a file of the same
+// name is replaced.
+bool Brevdaemon::makeRoomForTransfer(const QString &path, qint64 size)
+{
+    if (!m_lastTransferFile.isEmpty() && m_lastTransferFile != path)
+        QFile::remove(m_lastTransferFile);
+    const QFileInfo replaced(path);
+    const qint64 freed = replaced.isFile() ? replaced.size() : 0;
+    return roomAboveReserve(m_settings.updateDir, m_settings.updateDirReserveBytes) >= size - freed;
 }
 
 // An installation that ends, done or failed part way, may have changed what
@@ -125,6 +167,7 @@ void Brevdaemon::updateProgress(double percent)
 
 void Brevdaemon::updateError(int error)
 {
+    qCWarning(logUpdate).noquote() << "update not installed: error" << error << "-" << HostLink::errorMeaning(error);
     queueMessage(HostLink::UpdateError, QString::number(error, 10));
     if (error == HostLink::InstallFailed)
         m_backend.reloadCache();

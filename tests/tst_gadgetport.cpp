@@ -33,7 +33,8 @@ class GadgetPortTest : public BusTest
 
 private slots:
     // A printer switched on before its cable is plugged in: the device does
-    // not open yet. The daemon says so once, keeps the job file and its lines,
+    // not open yet. The daemon says what it serves as it starts, says once
+    // that the device does not open, keeps the job file and its lines,
     // retries quietly, however long the outage at least once per longest
     // pause, and serves the device once it is there.
     void deviceAppearingLater()
@@ -45,6 +46,9 @@ private slots:
             link.settings.gadgetPath = link.env.path(QStringLiteral("gadget"));
             link.settings.pingIntervalMs = 100;
         });
+        const QRegularExpression startLine(QStringLiteral("^brevdaemon \\d+\\.\\d+\\.\\d+ serving %1 .*updates into")
+                                               .arg(QRegularExpression::escape(link.settings.gadgetPath)));
+        QCOMPARE(link.log.messages().filter(startLine).size(), 1);
         QCOMPARE(link.log.count(QStringLiteral("Error opening gadget:")), 1);
         QVERIFY(QFile::exists(link.env.jobFilePath()));
 

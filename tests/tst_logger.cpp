@@ -10,13 +10,15 @@ namespace {
 
 const char childOption[] = "--log-two-lines";
 
-// In the child: the process's logger, then a fault and a plain message.
+// In the child: the process's logger, then a fault, a plain message and one
+// carrying a line end and a journal priority, as a host could send them.
 int logTwoLines(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     setupLogger();
     qWarning() << "Error opening gadget:" << 19;
     qDebug() << "Enable read of next job";
+    qWarning("md5 check failed: %s", "\n<0>forged\tentry");
     return 0;
 }
 
@@ -29,15 +31,20 @@ class LoggerTest : public QObject
 private slots:
     // Under systemd (its journal stream on standard error) each line carries
     // its priority and no time stamp of its own, faults as warnings; a stream
-    // that is not the journal's, or none, gets time-stamped lines.
+    // that is not the journal's, or none, gets time-stamped lines. Either
+    // way one message is one line: control characters in it are escaped.
     void linesForTheJournalOrATerminal_data()
     {
         QTest::addColumn<QString>("journalStream"); // "self": the file's own
         QTest::addColumn<QRegularExpression>("lines");
-        const QRegularExpression journal(QStringLiteral("^<4>Error opening gadget: 19\n<7>Enable read of next job\n$"));
-        const QRegularExpression stamped(QStringLiteral(
-            "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} warning: Error opening gadget: 19\n"
-            "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} debug: Enable read of next job\n$"));
+        const QRegularExpression journal(QStringLiteral(
+            "^<4>Error opening gadget: 19\n<7>Enable read of next job\n"
+            "<4>md5 check failed: \\\\n<0>forged\\\\x09entry\n$"));
+        const QString stamp = QStringLiteral("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ");
+        const QRegularExpression stamped(QStringLiteral("^%1warning: Error opening gadget: 19\n"
+                                                        "%1debug: Enable read of next job\n"
+                                                        "%1warning: md5 check failed: \\\\n<0>forged\\\\x09entry\n$")
+                                             .arg(stamp));
         QTest::newRow("journal") << QStringLiteral("self") << journal;
         QTest::newRow("another stream") << QStringLiteral("1:1") << stamped;
         QTest::newRow("no journal") << QString() << stamped;

@@ -1,5 +1,6 @@
 #include "daemonlink.h"
 #include "privatebus.h"
+#include "smallfilesystem.h"
 
 #include <QtTest>
 
@@ -181,23 +182,62 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(link.log.count(failedQuery), 1, 10000);
     }
 
-    // A job file that refuses every write (a full disk) logs its first
-    // failure only; the next job file logs its own.
-    void fullDiskLogsOncePerJob()
+    // A job without an end marker on a small file system stops growing at
+    // its file's reserve; a job file that refuses bytes (a device that is
+    // always full) stops at its first failure. Either is logged once per job
+    // file; the link goes on, and the next job logs its own.
+    void jobFileThatTakesNoMoreLogsOncePerJob_data()
     {
-        bool full = false;
-        DaemonLink link([&](DaemonLink &link) { full = QFile::link(QStringLiteral("/dev/full"), link.env.jobFilePath()); });
-        QVERIFY(full);
-        // One read each: the query's failure shows that the read was taken.
-        for (int read = 1; read <= 5; ++read) {
-            QVERIFY(link.gadget.send("label data" + statusQuery));
-            QTRY_COMPARE_WITH_TIMEOUT(link.log.count(failedQuery), read, 10000);
+        QTest::addColumn<QString>("jobFile"); // empty: on the small file system
+        QTest::addColumn<qint64>("reserve");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("reserve kept") << QString() << qint64(128 * 1024) << "job file system down to its reserve";
+        QTest::newRow("write fails") << "/dev/full" << qint64(0) << "write error 28";
+    }
+
+    void jobFileThatTakesNoMoreLogsOncePerJob()
+    {
+        QFETCH(QString, jobFile);
+        QFETCH(qint64, reserve);
+        QFETCH(QString, logged);
+        SmallFileSystem tmp(512 * 1024);
+        if (!tmp.mounted())
+            QSKIP(qPrintable(tmp.why()));
+        if (jobFile.isEmpty())
+            jobFile = tmp.path(QStringLiteral("temp.cvzl"));
+        DaemonLink link([&](DaemonLink &link) {
+            link.settings.jobFilePath = jobFile;
+            link.settings.jobFileReserveBytes = reserve;
+        });
+        const QByteArray data(600 * 1024, 'd');
+        for (int job = 1; job <= 2; ++job) {
+            // The query's failure shows that the data before it was read.
+            link.gadget.sendFromThread(data + statusQuery);
+            QTRY_COMPARE_WITH_TIMEOUT(link.log.count(failedQuery), job, 20000);
+            link.gadget.waitSent();
+            QCOMPARE(link.log.count(logged), job);
+            QVERIFY(tmp.freeBytes() >= reserve);
+            if (reserve > 0)
+                qInfo("job of 600 KiB kept %lld KiB, %lld KiB left free", QFileInfo(jobFile).size() / 1024,
+                      tmp.freeBytes() / 1024);
+            QVERIFY(QMetaObject::invokeMethod(&link.daemon, "onPrintDone"));
         }
-        QCOMPARE(link.log.count(QStringLiteral("write error 28")), 1);
-        QVERIFY(QMetaObject::invokeMethod(&link.daemon, "onPrintDone"));
-        QVERIFY(link.gadget.send("label data" + statusQuery));
-        QTRY_COMPARE_WITH_TIMEOUT(link.log.count(failedQuery), 6, 10000);
-        QCOMPARE(link.log.count(QStringLiteral("write error 28")), 2);
+    }
+
+    // A link planted at the job file's path is replaced, not followed: what
+    // it points to is neither truncated nor written.
+    void linkAtTheJobFileIsNotFollowed()
+    {
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("target"));
+        QVERIFY(writeFile(target, "kept"));
+        bool planted = false;
+        DaemonLink link([&](DaemonLink &link) { planted = QFile::link(target, link.env.jobFilePath()); });
+        QVERIFY(planted);
+        QVERIFY(link.gadget.send("^K1aE\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(lpCalls(link).size(), 1, 10000);
+        QCOMPARE(fileContent(target), QByteArray("kept"));
+        QCOMPARE(link.env.jobFile(), QByteArray("^K1aE\r\n"));
     }
 };
 

@@ -1,6 +1,7 @@
 #include "daemonlink.h"
 #include "privatebus.h"
 #include "simulator.h"
+#include "smallfilesystem.h"
 
 #include <QtTest>
 
@@ -54,12 +55,11 @@ QByteArray errorLine(int code)
 const QByteArray installerFoundNothing = errorLine(1);
 
 // A host command sent after a transfer still reaches the dispatcher, and the
-// update program starts detached with its one argument each time.
+// update program starts with its one argument.
 void verifyStillServing(DaemonLink &link)
 {
-    QVERIFY(link.gadget.send(startUpdater + startUpdater));
-    const QStringList twice{QStringLiteral("--internal-usb"), QStringLiteral("--internal-usb")};
-    QTRY_COMPARE_WITH_TIMEOUT(link.env.calls(QStringLiteral("Fenwick")), twice, lineWaitMs);
+    QVERIFY(link.gadget.send(startUpdater));
+    QTRY_COMPARE_WITH_TIMEOUT(link.env.calls(QStringLiteral("Fenwick")), QStringList{"--internal-usb"}, lineWaitMs);
 }
 
 } // namespace
@@ -97,13 +97,18 @@ private slots:
         verifyStillServing(link);
     }
 
+    // The digest a host announces is logged as hex, whatever its bytes stand
+    // for: a forged one cannot start a log entry of its own.
     void mismatchKeepsTheFileAndSkipsTheInstaller()
     {
         DaemonLink link;
-        QVERIFY(link.gadget.send(transfer("u.deb", "not what was announced", md5Hex("other"))));
+        const QByteArray forged = QByteArray("\n<0>forged entry").toHex();
+        QVERIFY(link.gadget.send(transfer("u.deb", "not what was announced", forged)));
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(errorLine(15)), 1, lineWaitMs);
         QCOMPARE(fileContent(link.env.updateDir() + QStringLiteral("u.deb")), QByteArray("not what was announced"));
-        QCOMPARE(link.log.count(QStringLiteral("md5 check failed:")), 1);
+        const QStringList logged = link.log.messages().filter(QStringLiteral("md5 check failed:"));
+        QCOMPARE(logged.size(), 1);
+        QVERIFY2(logged[0].contains(QLatin1String(forged)) && !logged[0].contains(QLatin1String("<0>")), qPrintable(logged[0]));
         // The installer reports progress 0 as soon as it is called; that line
         // would have left in the same batch as the error.
         QVERIFY(!link.gadget.received().contains("~U,PROGRESS,"));
@@ -163,15 +168,67 @@ private slots:
         QCOMPARE(link.env.calls(QStringLiteral("Fenwick")).size(), 1);
     }
 
+    // Every installer failure is also logged, with its code and reason.
     void installerSignalsAreRelayed()
     {
         DaemonLink link;
         QVERIFY(QMetaObject::invokeMethod(&link.daemon, "updateProgress", Q_ARG(double, 99.6)));
         QVERIFY(QMetaObject::invokeMethod(&link.daemon, "updateProgress", Q_ARG(double, 0.4)));
-        QVERIFY(QMetaObject::invokeMethod(&link.daemon, "updateError", Q_ARG(int, -3)));
-        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(errorLine(-3)), 1, lineWaitMs);
+        QVERIFY(QMetaObject::invokeMethod(&link.daemon, "updateError", Q_ARG(int, 3)));
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(errorLine(3)), 1, lineWaitMs);
         QCOMPARE(link.gadget.countLines("~U,PROGRESS,100\r\n"), 1);
         QCOMPARE(link.gadget.countLines("~U,PROGRESS,0\r\n"), 1);
+        QCOMPARE(link.log.count(QStringLiteral("update not installed: error 3 - installing the package failed")), 1);
+    }
+
+    // One update program at a time: "^UPDATE" while it runs starts nothing
+    // and is logged; once it has ended, the next one starts it again.
+    void oneUpdateProgramAtATime()
+    {
+        DaemonLink link;
+        const QString release = link.env.path(QStringLiteral("release"));
+        link.env.setAction(QStringLiteral("Fenwick"), QStringLiteral("while [ ! -e '%1' ]; do sleep 0.05; done\n").arg(release));
+        QVERIFY(link.gadget.send(startUpdater));
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.calls(QStringLiteral("Fenwick")).size(), 1, lineWaitMs);
+        QVERIFY(link.gadget.send(startUpdater));
+        QTRY_COMPARE_WITH_TIMEOUT(link.log.count(QStringLiteral("update program still running")), 1, lineWaitMs);
+        QVERIFY(writeFile(release, {}));
+        QTRY_COMPARE_WITH_TIMEOUT(link.log.count(QStringLiteral("update program ended, exit status 0")), 1, lineWaitMs);
+        QVERIFY(link.gadget.send(startUpdater));
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.calls(QStringLiteral("Fenwick")).size(), 2, lineWaitMs);
+    }
+
+    // A host sending transfers under ever new names, none of them good,
+    // leaves one file in the update folder; a transfer that would leave less
+    // than the reserve free is refused before anything is written, its bytes
+    // taken and dropped; a good update still finds room.
+    void transfersUnderManyNamesLeaveRoom()
+    {
+        SmallFileSystem home(512 * 1024);
+        if (!home.mounted())
+            QSKIP(qPrintable(home.why()));
+        const qint64 reserve = 128 * 1024;
+        DaemonLink link([&](DaemonLink &link) {
+            link.settings.updateDir = home.path() + QLatin1Char('/');
+            link.settings.updateDirReserveBytes = reserve;
+        });
+        QByteArray bytes;
+        for (int i = 0; i < 1000; ++i)
+            bytes += transfer("u" + QByteArray::number(i) + ".deb", QByteArray(600, 'x'), md5Hex("other"));
+        link.gadget.sendFromThread(bytes + transfer("huge.deb", largeContent(400 * 1024)) + startUpdater);
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.calls(QStringLiteral("Fenwick")).size(), 1, 4 * lineWaitMs);
+        link.gadget.waitSent();
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(errorLine(36)), 1, lineWaitMs);
+        QCOMPARE(link.gadget.countLines(errorLine(33)), 0);
+        const int files = QDir(home.path()).entryList(QDir::Files).size();
+        QVERIFY(files <= 1);
+        QVERIFY(!QFile::exists(home.path(QStringLiteral("huge.deb"))));
+        QVERIFY(home.freeBytes() >= reserve);
+        qInfo("after 1000 failed transfers and one too large: %d file(s), %lld KiB free of 512 KiB (reserve %lld KiB)",
+              files, home.freeBytes() / 1024, reserve / 1024);
+
+        QVERIFY(link.gadget.send(transfer("cvipc_2.0.deb", "a package")));
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines("~U,PROGRESS,100\r\n"), 1, lineWaitMs);
     }
 
     void headerNotWholeIsRefusedWithoutAFile()
@@ -211,6 +268,7 @@ private slots:
         QVERIFY(!QFile::exists(link.env.path(QStringLiteral("outside"))));
         QCOMPARE(QDir(link.env.updateDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"folder"});
         QVERIFY(QDir(link.env.updateDir() + QStringLiteral("folder")).isEmpty());
+        QVERIFY(link.log.messages().filter(QStringLiteral("^UPDATE")).isEmpty()); // no file content logged
     }
 
     // The silence bound counts from the last bytes: a host that pauses
@@ -261,7 +319,7 @@ private slots:
         link.gadget.hangUpFromThread();
         // One line says why the transfer ended, and nothing more is tried.
         QTRY_COMPARE_WITH_TIMEOUT(link.log.count("countCharsRead (write maxSize"), 1, lineWaitMs);
-        QCOMPARE(link.log.count("update transfer") + link.log.count("Failed to write") + link.log.count("md5 check failed"), 0);
+        QCOMPARE(link.log.count("update transfer") + link.log.count("update file") + link.log.count("md5 check failed"), 0);
         QVERIFY(link.env.calls(QStringLiteral("dpkg")).isEmpty());
     }
 

@@ -46,6 +46,26 @@ bool stderrIsJournal()
 
 bool toJournal = false;
 
+// A message is one line: a line end or any other control character inside
+// it (one that came from the host, say) is written as an escape, so that a
+// message can never start a journal entry of its own.
+QString escapedControls(const QString &text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n'))
+            escaped += QLatin1String("\\n");
+        else if (c == QLatin1Char('\r'))
+            escaped += QLatin1String("\\r");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            escaped += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 void writeLine(QtMsgType type, const QMessageLogContext &, const QString &text)
 {
     // One fprintf per message keeps lines whole when stderr is shared.
@@ -61,6 +81,7 @@ QByteArray logLine(QtMsgType type, const QString &text, bool journal)
     QString message = text;
     while (message.endsWith(QLatin1Char('\n')))
         message.chop(1);
+    message = escapedControls(message);
     if (journal)
         return '<' + QByteArray::number(journalPriority(type)) + '>' + message.toLocal8Bit();
     const QByteArray stamp = QDateTime::currentDateTime()

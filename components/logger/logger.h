@@ -4,7 +4,7 @@
 #include <QtGlobal>
 
 // Installs the process's Qt message handler: one line per message on
-// standard error. Under systemd, whose journal stamps every line itself, a
+// standard error, control characters inside a message escaped. Under systemd, whose journal stamps every line itself, a
 // line carries the message's priority as a "<N>" prefix for the journal;
 // elsewhere it starts with a time stamp and the level's name.
 void setupLogger();

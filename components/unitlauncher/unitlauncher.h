@@ -16,12 +16,8 @@ struct Command
     QStringList arguments;
 };
 
-enum class Completion {
-    Awaited,  // the command ends when the program ends, with its exit status
-    Detached, // the command ends once the program is started
-};
-
-// The command that starts `program` with `arguments` so.
-Command outsideSandbox(const QString &program, const QStringList &arguments, Completion completion);
+// The command that runs `program` with `arguments` so; it ends when the
+// program ends, with its exit status.
+Command outsideSandbox(const QString &program, const QStringList &arguments);
 
 } // namespace UnitLauncher

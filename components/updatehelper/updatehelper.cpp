@@ -68,8 +68,7 @@ void UpdateHelper::startNext()
                                                   : QStringLiteral("--refuse-downgrade");
     // dpkg writes all over the system, which the daemon's service may not.
     const UnitLauncher::Command dpkg = UnitLauncher::outsideSandbox(
-        QStringLiteral("dpkg"), {downgrade, QStringLiteral("--install"), next.package},
-        UnitLauncher::Completion::Awaited);
+        QStringLiteral("dpkg"), {downgrade, QStringLiteral("--install"), next.package});
     m_dpkg.start(dpkg.program, dpkg.arguments);
 }
 

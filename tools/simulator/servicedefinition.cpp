@@ -79,16 +79,20 @@ ServiceDefinition readDescription(const DescribedService &described)
     return service;
 }
 
-// Behaviour that names a member the description lacks is a simulator that
-// no longer matches the contract: it stops at once rather than serve it.
+// The signal or method of that name in whichever service describes it.
+// Behaviour for a member that no description holds is a simulator that no
+// longer matches the contract: it stops at once rather than serve it.
 template <typename Member>
-Member &described(QVector<Member> &table, const ServiceDefinition &service, const char *name)
+Member &described(QVector<ServiceDefinition> &definitions, QVector<Member> ServiceDefinition::*table,
+                  const char *name)
 {
-    for (Member &member : table) {
-        if (member.name == QLatin1String(name))
-            return member;
+    for (ServiceDefinition &service : definitions) {
+        for (Member &member : service.*table) {
+            if (member.name == QLatin1String(name))
+                return member;
+        }
     }
-    qFatal("brevsim: %s has no member %s", qPrintable(service.interface), name);
+    qFatal("brevsim: no interface description has %s", name);
 }
 
 QVector<ServiceDefinition> buildDefinitions()
@@ -108,18 +112,14 @@ QVector<ServiceDefinition> buildDefinitions()
     };
 
     QVector<ServiceDefinition> definitions;
-    for (const DescribedService &described : describedServices)
-        definitions.append(readDescription(described));
-    ServiceDefinition &engine = definitions[0];
-    ServiceDefinition &supply = definitions[1];
-    for (const DefaultReply &reply : defaults) {
-        ServiceDefinition &service = engine.findMethod(QLatin1String(reply.method)) ? engine : supply;
-        described(service.methodTable, service, reply.method).defaultReply = reply.value;
-    }
+    for (const DescribedService &service : describedServices)
+        definitions.append(readDescription(service));
+    for (const DefaultReply &reply : defaults)
+        described(definitions, &ServiceDefinition::methodTable, reply.method).defaultReply = reply.value;
     for (const Announcement &announcement : announcements) {
-        ServiceDefinition &service = engine.findSignal(QLatin1String(announcement.signal)) ? engine : supply;
-        described(service.signalTable, service, announcement.signal).announces = QLatin1String(announcement.method);
-        described(service.methodTable, service, announcement.method);
+        described(definitions, &ServiceDefinition::methodTable, announcement.method);
+        described(definitions, &ServiceDefinition::signalTable, announcement.signal).announces =
+            QLatin1String(announcement.method);
     }
     return definitions;
 }

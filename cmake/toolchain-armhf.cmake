@@ -18,11 +18,14 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# The sysroot's moc is an ARM program. Qt's CMake package keeps an existing
-# Qt5::moc target, so defining it first makes AUTOMOC run the host's moc,
-# which generates the same code for the same Qt version.
-find_program(BREV_HOST_MOC NAMES moc PATHS /usr/lib/qt5/bin NO_DEFAULT_PATH)
-if(BREV_HOST_MOC AND NOT TARGET Qt5::moc)
-  add_executable(Qt5::moc IMPORTED)
-  set_target_properties(Qt5::moc PROPERTIES IMPORTED_LOCATION "${BREV_HOST_MOC}")
-endif()
+# The sysroot's Qt tools are ARM programs. Qt's CMake packages keep existing
+# tool targets, so defining them first makes the build run the host's moc
+# (AUTOMOC), rcc (AUTORCC) and qdbusxml2cpp (the services' proxies), which
+# generate the same code for the same Qt version.
+foreach(_tool moc rcc qdbusxml2cpp)
+  find_program(BREV_HOST_${_tool} NAMES ${_tool} PATHS /usr/lib/qt5/bin NO_DEFAULT_PATH)
+  if(BREV_HOST_${_tool} AND NOT TARGET Qt5::${_tool})
+    add_executable(Qt5::${_tool} IMPORTED)
+    set_target_properties(Qt5::${_tool} PROPERTIES IMPORTED_LOCATION "${BREV_HOST_${_tool}}")
+  endif()
+endforeach()

@@ -1,11 +1,13 @@
 #include "daemon/brevdaemon.h"
 
 #include "daemon/logcategories.h"
+#include "engineinterface.h"
 #include "protocol/hostlink.h"
 #include "services/servicecontract.h"
+#include "supplyinterface.h"
+#include "utilityinterface.h"
 
 #include <QDBusConnection>
-#include <QDBusInterface>
 #include <QSocketNotifier>
 
 #include <unistd.h>

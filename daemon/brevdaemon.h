@@ -14,8 +14,11 @@
 #include <QStringList>
 #include <QTimer>
 
-class QDBusInterface;
+class EngineInterface;
+class QDBusAbstractInterface;
 class QSocketNotifier;
+class SupplyInterface;
+class UtilityInterface;
 
 // The printer's USB link daemon: spools print jobs from the host's byte
 // stream, answers the host's queries from the sibling services on the system
@@ -155,10 +158,11 @@ private:
     int m_jobEndsSeen = 0;
     bool m_jobWriteFailed = false; // the job file takes no more bytes (why is logged)
     ReserveGuard m_jobFileRoom;
-    QDBusInterface *m_engineInterface = nullptr;
-    QDBusInterface *m_supplyInterface = nullptr;
-    QDBusInterface *m_utilityInterface = nullptr;
-    QSet<const QDBusInterface *> m_silentServices; // see services/servicecall.h
+    // Proxies built from the services' interface descriptions (services/dbus/).
+    EngineInterface *m_engineInterface = nullptr;
+    SupplyInterface *m_supplyInterface = nullptr;
+    UtilityInterface *m_utilityInterface = nullptr;
+    QSet<const QDBusAbstractInterface *> m_silentServices; // see services/servicecall.h
     QApt::Backend m_backend;
     UpdateHelper m_updateHelper;
     QProcess m_updateProgram;

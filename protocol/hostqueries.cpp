@@ -1,8 +1,9 @@
 #include "daemon/brevdaemon.h"
 
+#include "engineinterface.h"
 #include "protocol/hostlink.h"
 #include "services/servicecall.h"
-#include "services/servicecontract.h"
+#include "supplyinterface.h"
 
 // Identifier queries answer from what the print engine last signalled;
 // levels and status are fetched from the services at the time of asking.
@@ -29,19 +30,19 @@ void Brevdaemon::answerQuery(int id)
         ribbon2UIDChanged(m_ribbon2UID);
         break;
     case HostLink::SupplyLevel:
-        if (callForValue(m_supplyInterface, Services::Supply::supplyPercent, level, m_silentServices))
+        if (callForValue(m_supplyInterface, &SupplyInterface::supplySupplyPercent, level, m_silentServices))
             supplyMileageChanged(level);
         break;
     case HostLink::Ribbon1Level:
-        if (callForValue(m_supplyInterface, Services::Supply::ribbon1Percent, level, m_silentServices))
+        if (callForValue(m_supplyInterface, &SupplyInterface::supplyRibbon1Percent, level, m_silentServices))
             ribbon1MileageChanged(level);
         break;
     case HostLink::Ribbon2Level:
-        if (callForValue(m_supplyInterface, Services::Supply::ribbon2Percent, level, m_silentServices))
+        if (callForValue(m_supplyInterface, &SupplyInterface::supplyRibbon2Percent, level, m_silentServices))
             ribbon2MileageChanged(level);
         break;
     case HostLink::PrinterStatus:
-        if (callForValue(m_engineInterface, Services::Engine::getError, status, m_silentServices))
+        if (callForValue(m_engineInterface, &EngineInterface::getError, status, m_silentServices))
             printerStatusChanged(status);
         break;
     default:

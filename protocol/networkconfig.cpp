@@ -1,12 +1,10 @@
 #include "daemon/brevdaemon.h"
 
+#include "daemon/logcategories.h"
 #include "protocol/commandfields.h"
 #include "protocol/ethernetrecord.h"
 #include "protocol/hostlink.h"
-#include "services/servicecontract.h"
-#include "daemon/logcategories.h"
-
-#include <QDBusInterface>
+#include "utilityinterface.h"
 
 // The calls to the utility service need no answer: they are sent without
 // waiting for one, so that a hung service never holds up the link.
@@ -35,15 +33,14 @@ void Brevdaemon::applyEthernetConfig(int start, const ReadPass &pass)
         configLineFields(start, pass, 5, "network configuration refused: missing fields");
     if (fields.isEmpty())
         return;
-    m_utilityInterface->call(QDBus::NoBlock, QLatin1String(Services::Utility::setEthernetConfig),
-                             CommandFields::integer(fields[1]), CommandFields::text(fields[2]),
-                             CommandFields::text(fields[3]), CommandFields::text(fields[4]));
+    m_utilityInterface->setEthernetConfig(CommandFields::integer(fields[1]), CommandFields::text(fields[2]),
+                                          CommandFields::text(fields[3]), CommandFields::text(fields[4]));
 }
 
 // The answer comes later, with the service's next configuration signal.
 void Brevdaemon::requestEthernetConfig()
 {
-    m_utilityInterface->call(QDBus::NoBlock, QLatin1String(Services::Utility::updateEthernetConfig));
+    m_utilityInterface->updateEthernetConfig();
 }
 
 // "^SETCVSHIP,<int>\r\n"; refused while its line has not ended, so that a
@@ -53,8 +50,7 @@ void Brevdaemon::applyShip(int start, const ReadPass &pass)
     const QList<QByteArray> fields = configLineFields(start, pass, 2, "ship setting refused: missing field");
     if (fields.isEmpty())
         return;
-    m_utilityInterface->call(QDBus::NoBlock, QLatin1String(Services::Utility::setShip),
-                             CommandFields::integer(fields[1]));
+    m_utilityInterface->setShip(CommandFields::integer(fields[1]));
 }
 
 void Brevdaemon::ethernetConfigChanged(QByteArray data)

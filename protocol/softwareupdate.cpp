@@ -1,11 +1,11 @@
 #include "daemon/brevdaemon.h"
 
+#include "daemon/logcategories.h"
+#include "engineinterface.h"
 #include "protocol/hostlink.h"
 #include "protocol/portreader.h"
 #include "protocol/transferheader.h"
 #include "services/servicecall.h"
-#include "services/servicecontract.h"
-#include "daemon/logcategories.h"
 
 #include <unitlauncher.h>
 
@@ -60,7 +60,7 @@ void Brevdaemon::onUpdateProgramEnded(int exitCode, QProcess::ExitStatus status)
 void Brevdaemon::reportSoftwareVersion()
 {
     QString engineVersion;
-    if (!callForValue(m_engineInterface, Services::Engine::version, engineVersion, m_silentServices))
+    if (!callForValue(m_engineInterface, &EngineInterface::r6Version, engineVersion, m_silentServices))
         return;
     // A removed package whose configuration files remain is no installed one.
     const QApt::Package *package = m_backend.package(QStringLiteral("cvipc"));

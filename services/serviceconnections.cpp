@@ -1,29 +1,41 @@
 #include "daemon/brevdaemon.h"
 
-#include "services/servicecontract.h"
 #include "daemon/logcategories.h"
+#include "engineinterface.h"
+#include "services/servicecontract.h"
+#include "supplyinterface.h"
+#include "utilityinterface.h"
 
 #include <QDBusConnection>
-#include <QDBusInterface>
+#include <QMetaMethod>
 
 namespace {
 
 struct Subscription
 {
-    const char *signal;
+    QByteArray signal;
     const char *slot;
     const char *failure;
     bool withBusError; // the queue signals also log the bus's error text
 };
 
-// Builds a fresh interface to a service and stores it before testing it, so
-// that calls always go through the latest one. Returns whether it is valid.
-bool createInterface(QDBusInterface *&member, const char *name, const char *interface,
-                     const char *logName, int callTimeoutMs)
+// The name of a proxy's signal, as its interface description gives it.
+template <typename Signal>
+QByteArray nameOf(Signal signal)
+{
+    return QMetaMethod::fromSignal(signal).name();
+}
+
+// Builds a fresh proxy to a service and stores it before testing it, so that
+// calls always go through the latest one. The proxy knows its interface from
+// the build and asks the service nothing: only the bus itself is asked
+// whether the name has an owner, so that a service that owns its name and
+// never answers cannot hold the daemon up here. Returns whether it is valid.
+template <typename Proxy>
+bool createInterface(Proxy *&member, const char *name, const char *logName, int callTimeoutMs)
 {
     delete member;
-    member = new QDBusInterface(QLatin1String(name), QLatin1String(Services::path),
-                                QLatin1String(interface), QDBusConnection::systemBus());
+    member = new Proxy(QLatin1String(name), QLatin1String(Services::path), QDBusConnection::systemBus());
     member->setTimeout(callTimeoutMs);
     if (member->isValid())
         return true;
@@ -40,10 +52,11 @@ void subscribe(QObject *receiver, const char *name, const char *interface,
 {
     QDBusConnection bus = QDBusConnection::systemBus();
     for (const Subscription &row : table) {
+        const QString signal = QLatin1String(row.signal);
         bus.disconnect(QLatin1String(name), QLatin1String(Services::path), QLatin1String(interface),
-                       QLatin1String(row.signal), receiver, row.slot);
+                       signal, receiver, row.slot);
         if (bus.connect(QLatin1String(name), QLatin1String(Services::path), QLatin1String(interface),
-                        QLatin1String(row.signal), receiver, row.slot))
+                        signal, receiver, row.slot))
             continue;
         if (row.withBusError)
             qCWarning(logServices) << row.failure << " error:" << bus.lastError().message();
@@ -57,42 +70,45 @@ void subscribe(QObject *receiver, const char *name, const char *interface,
 void Brevdaemon::connectEngineService()
 {
     using namespace Services::Engine;
-    if (!createInterface(m_engineInterface, name, interface, logName, m_settings.serviceCallTimeoutMs))
+    using Engine = EngineInterface;
+    if (!createInterface(m_engineInterface, name, logName, m_settings.serviceCallTimeoutMs))
         return;
-    subscribe(this, name, interface, {
-        {error, SLOT(printerStatusChanged(int)), ":failed to subscribe to error signal", false},
-        {supplyId, SLOT(supplyIDChanged(QString)), ":failed to subscribe to supplyidchanged signal", false},
-        {supplyUid, SLOT(supplyUIDChanged(QString)), ":failed to subscribe to supplyuidchanged signal", false},
-        {ribbonIds, SLOT(ribbonIDsChanged(QStringList)), ":failed to subscribe to ribbonidschanged signal", false},
-        {ribbon1Uid, SLOT(ribbon1UIDChanged(QString)), ":failed to subscribe to ribbon1uidchanged signal", false},
-        {ribbon2Uid, SLOT(ribbon2UIDChanged(QString)), ":failed to subscribe to ribbon2uidchanged signal", false},
-        {printQueueComplete, SLOT(onPrintDone()), "failed to connect signal: queuecomplete", true},
-        {printQueueFull, SLOT(onQueueFull()), "failed to connect signal: queuefull", true},
+    subscribe(this, name, Engine::staticInterfaceName(), {
+        {nameOf(&Engine::R6_Error), SLOT(printerStatusChanged(int)), ":failed to subscribe to error signal", false},
+        {nameOf(&Engine::R6_R6SupplyID), SLOT(supplyIDChanged(QString)), ":failed to subscribe to supplyidchanged signal", false},
+        {nameOf(&Engine::R6_R6SupplyUID), SLOT(supplyUIDChanged(QString)), ":failed to subscribe to supplyuidchanged signal", false},
+        {nameOf(&Engine::R6_R6RibbonIDs), SLOT(ribbonIDsChanged(QStringList)), ":failed to subscribe to ribbonidschanged signal", false},
+        {nameOf(&Engine::R6_R6Ribbon1UID), SLOT(ribbon1UIDChanged(QString)), ":failed to subscribe to ribbon1uidchanged signal", false},
+        {nameOf(&Engine::R6_R6Ribbon2UID), SLOT(ribbon2UIDChanged(QString)), ":failed to subscribe to ribbon2uidchanged signal", false},
+        {nameOf(&Engine::R6_PrintQueueComplete), SLOT(onPrintDone()), "failed to connect signal: queuecomplete", true},
+        {nameOf(&Engine::R6_PrintQueueFull), SLOT(onQueueFull()), "failed to connect signal: queuefull", true},
     });
-    // Its answer is the signals it emits; a hung engine must not hold up the daemon.
-    m_engineInterface->call(QDBus::NoBlock, QLatin1String(refreshAll));
+    // Its answer is the signals it emits, so it is not waited for: a hung
+    // engine must not hold up the daemon.
+    m_engineInterface->refreshAll();
 }
 
 void Brevdaemon::connectSupplyService()
 {
     using namespace Services::Supply;
-    if (!createInterface(m_supplyInterface, name, interface, logName, m_settings.serviceCallTimeoutMs))
+    using Supply = SupplyInterface;
+    if (!createInterface(m_supplyInterface, name, logName, m_settings.serviceCallTimeoutMs))
         return;
-    subscribe(this, name, interface, {
-        {supplyPercentChanged, SLOT(supplyMileageChanged(double)), ":failed to subscribe to supplypercentchanged signal", false},
-        {ribbon1PercentChanged, SLOT(ribbon1MileageChanged(double)), ":failed to subscribe to ribbon1percentchanged signal", false},
-        {ribbon2PercentChanged, SLOT(ribbon2MileageChanged(double)), ":failed to subscribe to ribbon2percentchanged signal", false},
+    subscribe(this, name, Supply::staticInterfaceName(), {
+        {nameOf(&Supply::SUPPLYD_SupplyPercentChanged), SLOT(supplyMileageChanged(double)), ":failed to subscribe to supplypercentchanged signal", false},
+        {nameOf(&Supply::SUPPLYD_Ribbon1PercentChanged), SLOT(ribbon1MileageChanged(double)), ":failed to subscribe to ribbon1percentchanged signal", false},
+        {nameOf(&Supply::SUPPLYD_Ribbon2PercentChanged), SLOT(ribbon2MileageChanged(double)), ":failed to subscribe to ribbon2percentchanged signal", false},
     });
 }
 
 void Brevdaemon::connectUtilityService()
 {
-    namespace Utility = Services::Utility;
-    if (!createInterface(m_utilityInterface, Utility::name, Utility::interface, Utility::logName,
-                         m_settings.serviceCallTimeoutMs))
+    using namespace Services::Utility;
+    using Utility = UtilityInterface;
+    if (!createInterface(m_utilityInterface, name, logName, m_settings.serviceCallTimeoutMs))
         return;
-    subscribe(this, Utility::name, Utility::interface, {
-        {Utility::ethernetConfigChanged, SLOT(ethernetConfigChanged(QByteArray)), ":failed to subscribe to ethernet signal", false},
+    subscribe(this, name, Utility::staticInterfaceName(), {
+        {nameOf(&Utility::onEthernetConfigChanged), SLOT(ethernetConfigChanged(QByteArray)), ":failed to subscribe to ethernet signal", false},
     });
 }
 

@@ -8,6 +8,25 @@ namespace {
 
 const int waitMs = 20000;
 
+// The longest time the event loop went without running, since it was made:
+// how long the daemon on that loop was held up.
+class LongestStall : public QObject
+{
+public:
+    LongestStall()
+    {
+        m_sinceTick.start();
+        m_ticks.callOnTimeout(this, [this] { m_longestMs = qMax(m_longestMs, m_sinceTick.restart()); });
+        m_ticks.start(10);
+    }
+    qint64 ms() const { return qMax(m_longestMs, m_sinceTick.elapsed()); }
+
+private:
+    QTimer m_ticks;
+    QElapsedTimer m_sinceTick;
+    qint64 m_longestMs = 0;
+};
+
 } // namespace
 
 // The daemon's connections to the print-engine, supply and utility services,
@@ -88,6 +107,47 @@ private slots:
         }
         QTRY_COMPARE_WITH_TIMEOUT(simulator.callCount("r6 refreshAll"), 4, waitMs); // never for the unknown name
         QCOMPARE(link.log.count("failed to"), 0);
+    }
+
+    // Services that own their names and never answer, introspection
+    // included: connecting to them, at start and when one registers again,
+    // does not wait for them at all, and a read of queries to them is held
+    // up for one call bound per service. Their signals still reach the host.
+    void servicesThatNeverAnswer()
+    {
+        Simulator simulator;
+        QVERIFY(simulator.start());
+        for (const char *service : {"r6", "supplyd", "cvutility"})
+            QVERIFY(simulator.command(QStringLiteral("hang ") + QLatin1String(service)));
+        QElapsedTimer sinceStart;
+        sinceStart.start();
+        DaemonLink link;
+        const qint64 portOpenMs = sinceStart.elapsed();
+        QTRY_VERIFY_WITH_TIMEOUT(link.gadget.countLines("PING\r\n") >= 1, waitMs);
+        const int boundMs = link.settings.serviceCallTimeoutMs;
+        qInfo("start: port open after %lld ms, first PING after %lld ms (PING interval %d ms)", portOpenMs,
+              sinceStart.elapsed(), link.settings.pingIntervalMs);
+        QVERIFY2(portOpenMs < boundMs, qPrintable(QString::number(portOpenMs)));
+
+        LongestStall registering;
+        QVERIFY(simulator.command("stop r6"));
+        QVERIFY(simulator.command("start r6"));
+        QVERIFY(simulator.command("emit r6 R6_R6SupplyID S1"));
+        QVERIFY(simulator.command("emit supplyd SUPPLYD_SupplyPercentChanged 0.5"));
+        for (const char *line : {"SIRES,S1\r\n", "~S,SRFIDRES,50\r\n"})
+            QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(line), 1, waitMs);
+        qInfo("print engine registering again: held up %lld ms", registering.ms());
+        QVERIFY2(registering.ms() < boundMs, qPrintable(QString::number(registering.ms())));
+
+        LongestStall querying;
+        const int pingsBefore = link.gadget.countLines("PING\r\n");
+        QVERIFY(link.gadget.send("~S,SRFIDREQ\r\n~S,R1RFIDREQ\r\n~S,STATUSREQ\r\n~U,SOFTVER\r\n"
+                                 "~U,ETHCONF\r\n^SETCVSHIP,1\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.log.count("reply invalid"), 2, waitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(link.gadget.countLines("PING\r\n") > pingsBefore, waitMs);
+        qInfo("a read of queries to two of them: held up %lld ms (call bound %d ms)", querying.ms(), boundMs);
+        QVERIFY2(querying.ms() < 2 * boundMs + boundMs / 2, qPrintable(QString::number(querying.ms())));
+        QCOMPARE(link.log.count("not asked, it did not answer before:"), 2);
     }
 };
 

@@ -20,6 +20,8 @@ Commands (services: r6, supplyd, cvutility; each answered "ok" or "error <text>"
                                        (i u x y b d s as ay), or nothing with the type "none"
   fail <service> <method> [<message>]  the method answers a D-Bus error from now on
   hang <service> <method>              the method never answers from now on (until reply or fail)
+  hang <service>                       the service keeps its name but answers no call at all,
+                                       introspection included, for good (a stuck service)
   emit <service> <signal> [<args>]     emits a signal:
       R6_Error <int>
       R6_R6SupplyID | R6_R6SupplyUID | R6_R6Ribbon1UID | R6_R6Ribbon2UID <text>
@@ -152,7 +154,13 @@ QString CommandLanguage::fail(const QStringList &words)
 QString CommandLanguage::hang(const QStringList &words)
 {
     SimulatedService *service = nullptr;
-    const QString error = findMethod(words, 3, 3, "hang <service> <method>", service);
+    if (words.size() == 2) {
+        const QString error = findService(words[1], service);
+        if (error.isEmpty())
+            service->setStuck();
+        return error;
+    }
+    const QString error = findMethod(words, 3, 3, "hang <service> [<method>]", service);
     if (error.isEmpty())
         service->setHanging(words[2]);
     return error;

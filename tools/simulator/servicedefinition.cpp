@@ -1,60 +1,127 @@
 #include "servicedefinition.h"
 
+#include "services/servicecontract.h"
+
+#include <QFile>
+#include <QXmlStreamReader>
+
 namespace {
+
+// Each service's description, built into the simulator from services/dbus/.
+struct DescribedService
+{
+    const char *shortName;
+    const char *busName;
+    const char *description;
+};
+
+// What a method answers until told otherwise.
+struct DefaultReply
+{
+    const char *method;
+    QVariant value;
+};
+
+// A signal that announces a method's answer: emitting it makes the method
+// answer the emitted value from then on.
+struct Announcement
+{
+    const char *signal;
+    const char *method;
+};
+
+const DescribedService describedServices[] = {
+    {"r6", Services::Engine::name, ":/dbus/local.ICVIPCR6.xml"},
+    {"supplyd", Services::Supply::name, ":/dbus/local.ICVIPCSUPPLYD.xml"},
+    {"cvutility", Services::Utility::name, ":/dbus/local.CVUtilityd.UtilityDaemon.xml"},
+};
+
+// The description holds an argument's type and direction; a method's first
+// "out" argument is its reply.
+void addArgument(ServiceDefinition &service, bool inSignal, const QXmlStreamAttributes &attributes)
+{
+    const QString type = attributes.value(QLatin1String("type")).toString();
+    if (inSignal)
+        service.signalTable.last().argumentTypes.append(type);
+    else if (attributes.value(QLatin1String("direction")) != QLatin1String("out"))
+        service.methodTable.last().argumentTypes.append(type);
+    else if (service.methodTable.last().replyType.isEmpty())
+        service.methodTable.last().replyType = type;
+}
+
+ServiceDefinition readDescription(const DescribedService &described)
+{
+    ServiceDefinition service{QLatin1String(described.shortName), QLatin1String(described.busName), {}, {}, {}};
+    QFile file(QLatin1String(described.description));
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("brevsim: no interface description %s", described.description);
+    QXmlStreamReader xml(&file);
+    bool inSignal = false;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes attributes = xml.attributes();
+        const QString name = attributes.value(QLatin1String("name")).toString();
+        if (xml.name() == QLatin1String("interface")) {
+            service.interface = name;
+        } else if (xml.name() == QLatin1String("signal")) {
+            service.signalTable.append({name, {}, QString()});
+            inSignal = true;
+        } else if (xml.name() == QLatin1String("method")) {
+            service.methodTable.append({name, {}, QString(), QVariant()});
+            inSignal = false;
+        } else if (xml.name() == QLatin1String("arg")) {
+            addArgument(service, inSignal, attributes);
+        }
+    }
+    if (xml.hasError() || service.interface.isEmpty())
+        qFatal("brevsim: %s: %s", described.description, qPrintable(xml.errorString()));
+    return service;
+}
+
+// The signal or method of that name in whichever service describes it.
+// Behaviour for a member that no description holds is a simulator that no
+// longer matches the contract: it stops at once rather than serve it.
+template <typename Member>
+Member &described(QVector<ServiceDefinition> &definitions, QVector<Member> ServiceDefinition::*table,
+                  const char *name)
+{
+    for (ServiceDefinition &service : definitions) {
+        for (Member &member : service.*table) {
+            if (member.name == QLatin1String(name))
+                return member;
+        }
+    }
+    qFatal("brevsim: no interface description has %s", name);
+}
 
 QVector<ServiceDefinition> buildDefinitions()
 {
-    const QStringList none;
-    const QStringList text{QStringLiteral("s")};
-    const QStringList level{QStringLiteral("d")};
+    const DefaultReply defaults[] = {
+        {"getError", QVariant(qint32(0))},
+        {"r6Version", QVariant(QStringLiteral("2.3"))},
+        {"supplySupplyPercent", QVariant(0.75)},
+        {"supplyRibbon1Percent", QVariant(0.5)},
+        {"supplyRibbon2Percent", QVariant(0.25)},
+    };
+    const Announcement announcements[] = {
+        {"R6_Error", "getError"},
+        {"SUPPLYD_SupplyPercentChanged", "supplySupplyPercent"},
+        {"SUPPLYD_Ribbon1PercentChanged", "supplyRibbon1Percent"},
+        {"SUPPLYD_Ribbon2PercentChanged", "supplyRibbon2Percent"},
+    };
 
-    ServiceDefinition engine{
-        QStringLiteral("r6"), QStringLiteral("com.corvane.r6"), QStringLiteral("local.ICVIPCR6"),
-        {
-            {QStringLiteral("R6_Error"), {QStringLiteral("i")}, QStringLiteral("getError"), true},
-            {QStringLiteral("R6_R6SupplyID"), text, QString(), true},
-            {QStringLiteral("R6_R6SupplyUID"), text, QString(), true},
-            {QStringLiteral("R6_R6RibbonIDs"), {QStringLiteral("as")}, QString(), true},
-            {QStringLiteral("R6_R6Ribbon1UID"), text, QString(), true},
-            {QStringLiteral("R6_R6Ribbon2UID"), text, QString(), true},
-            {QStringLiteral("R6_PrintQueueComplete"), none, QString(), false},
-            {QStringLiteral("R6_PrintQueueFull"), none, QString(), false},
-        },
-        {
-            {QStringLiteral("refreshAll"), none, QString(), QVariant()},
-            {QStringLiteral("getError"), none, QStringLiteral("i"), QVariant(qint32(0))},
-            {QStringLiteral("r6Version"), none, QStringLiteral("s"), QVariant(QStringLiteral("2.3"))},
-        }};
-
-    ServiceDefinition supply{
-        QStringLiteral("supplyd"), QStringLiteral("com.corvane.supplyd"),
-        QStringLiteral("local.ICVIPCSUPPLYD"),
-        {
-            {QStringLiteral("SUPPLYD_SupplyPercentChanged"), level, QStringLiteral("supplySupplyPercent"), false},
-            {QStringLiteral("SUPPLYD_Ribbon1PercentChanged"), level, QStringLiteral("supplyRibbon1Percent"), false},
-            {QStringLiteral("SUPPLYD_Ribbon2PercentChanged"), level, QStringLiteral("supplyRibbon2Percent"), false},
-        },
-        {
-            {QStringLiteral("supplySupplyPercent"), none, QStringLiteral("d"), QVariant(0.75)},
-            {QStringLiteral("supplyRibbon1Percent"), none, QStringLiteral("d"), QVariant(0.5)},
-            {QStringLiteral("supplyRibbon2Percent"), none, QStringLiteral("d"), QVariant(0.25)},
-        }};
-
-    ServiceDefinition utility{
-        QStringLiteral("cvutility"), QStringLiteral("com.corvane.cvutility"),
-        QStringLiteral("local.CVUtilityd.UtilityDaemon"),
-        {
-            {QStringLiteral("onEthernetConfigChanged"), {QStringLiteral("ay")}, QString(), false},
-        },
-        {
-            {QStringLiteral("setEthernetConfig"),
-             {QStringLiteral("i"), QStringLiteral("s"), QStringLiteral("s"), QStringLiteral("s")},
-             QString(), QVariant()},
-            {QStringLiteral("updateEthernetConfig"), none, QString(), QVariant()},
-            {QStringLiteral("setShip"), {QStringLiteral("i")}, QString(), QVariant()},
-        }};
-
-    return {engine, supply, utility};
+    QVector<ServiceDefinition> definitions;
+    for (const DescribedService &service : describedServices)
+        definitions.append(readDescription(service));
+    for (const DefaultReply &reply : defaults)
+        described(definitions, &ServiceDefinition::methodTable, reply.method).defaultReply = reply.value;
+    for (const Announcement &announcement : announcements) {
+        described(definitions, &ServiceDefinition::methodTable, announcement.method);
+        described(definitions, &ServiceDefinition::signalTable, announcement.signal).announces =
+            QLatin1String(announcement.method);
+    }
+    return definitions;
 }
 
 QString argumentsXml(const QStringList &types, const char *direction)

@@ -6,9 +6,9 @@
 #include <QVector>
 
 // What one sibling service shows on the bus: its names, and the signals and
-// methods of its one object at "/" with their D-Bus types. These tables are
-// written from the services' side on purpose, independent of the daemon's
-// own constants, so that a misspelt name on either side shows up in tests.
+// methods of its one object at "/" with their D-Bus types, read from the
+// interface description that the daemon's proxies are built from
+// (services/dbus/), and what the simulated service does beyond it.
 
 struct SignalDefinition
 {
@@ -17,8 +17,6 @@ struct SignalDefinition
     // The method whose answer this signal announces: emitting the signal
     // makes that method answer the new value too ("" for none).
     QString announces;
-    // The print engine sends it again when asked to "refreshAll".
-    bool refreshed = false;
 };
 
 struct MethodDefinition

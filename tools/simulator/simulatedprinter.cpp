@@ -75,7 +75,7 @@ void SimulatedPrinter::refresh(SimulatedService *engine)
 {
     for (const SignalDefinition &signal : engine->definition().signalTable) {
         const QVariantList last = engine->lastEmitted(signal.name);
-        if (signal.refreshed && !last.isEmpty())
+        if (!last.isEmpty()) // the values it last emitted; not the bare queue notices
             report(engine->emitSignal(signal.name, last));
     }
 }

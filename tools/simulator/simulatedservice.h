@@ -33,6 +33,10 @@ public:
     void setFailure(const QString &method, const QString &message);
     // The method takes its calls and never answers them, as a hung service.
     void setHanging(const QString &method);
+    // The whole service takes every call, introspection included, and
+    // answers none, from now on, across restarts: a service that owns its
+    // name but is stuck.
+    void setStuck() { m_stuck = true; }
 
     // Sends the signal and returns once the bus has passed it on.
     QString emitSignal(const QString &name, const QVariantList &arguments);
@@ -65,4 +69,5 @@ private:
     QHash<QString, QVariantList> m_lastEmitted;
     QString m_connectionName; // empty while off the bus
     int m_generation = 0;
+    bool m_stuck = false;
 };

@@ -138,6 +138,7 @@ private:
     QTimer m_portRetryTimer;
     int m_portRetryDelayMs = 0;
     bool m_portFaulted = false; // the device did not open, or its reads fail
+    bool m_openRefused = false; // the last open failed with EPERM or EACCES
     QDBusServiceWatcher m_serviceWatcher;
     QStringList *m_writeQueue = nullptr;
     QByteArray m_unsentText; // the part of a write pass the device did not take

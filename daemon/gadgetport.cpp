@@ -48,6 +48,13 @@ void Brevdaemon::openDevice()
         const int error = errno;
         if (!m_portFaulted)
             qCWarning(logPort) << "Error opening gadget:" << error << std::strerror(error);
+        // The node is there but the system refuses it (a device policy that
+        // does not cover it, wrong permissions): no retry will help until the
+        // board is fixed, unlike a gadget not yet configured by a host.
+        const bool refused = error == EPERM || error == EACCES;
+        if (refused && !m_openRefused)
+            qCCritical(logPort) << "Access to gadget denied:" << error << std::strerror(error);
+        m_openRefused = refused;
         m_portFaulted = true;
         retryPortLater();
         return;

@@ -46,81 +46,17 @@ die() {
 command -v qemu-system-x86_64 >/dev/null 2>&1 ||
     skip "qemu-system-x86_64 is missing (apt-get install qemu-system-x86)"
 # The initramfs holds busybox alone, so it must not need a shared library.
-busybox=/bin/busybox
 dpkg-query -W -f='${Status}\n' busybox-static 2>/dev/null | grep -q "ok installed" ||
     skip "no static busybox (apt-get install busybox-static)"
 
-cache=${BREV_RIG_CACHE:-/var/cache/brevdaemon-rig}
-if ! mkdir -p "$cache" 2>/dev/null || [ ! -w "$cache" ]; then
-    cache=${XDG_CACHE_HOME:-$HOME/.cache}/brevdaemon-rig
-    mkdir -p "$cache"
-fi
+# shellcheck source=scripts/vm-kernel.sh
+. "$repo/scripts/vm-kernel.sh"
+vm_cache "${BREV_RIG_CACHE:-/var/cache/brevdaemon-rig}"
 
 # Host controller and printer driver, gadget side, and the 9p/overlay root.
 # Their dependencies are added when the kernel is unpacked.
 modules="usb-common usbcore udc-core dummy_hcd configfs libcomposite usb_f_printer usblp
 virtio_pci 9pnet_virtio 9p overlay"
-
-# --- the kernel: downloaded and unpacked once -------------------------------
-
-# Prints the file of module $1 under the unpacked tree $2 (names may differ
-# in - and _).
-module_file() {
-    pattern=$(echo "$1" | sed 's/[-_]/[-_]/g')
-    find "$2" -name "$pattern.ko*" | head -n 1
-}
-
-# Appends module $1 and, before it, everything it depends on to $order.
-add_module() {
-    name=$(echo "$1" | tr - _)
-    case " $order " in *" $name "*) return 0 ;; esac
-    file=$(module_file "$name" "$tree")
-    [ -n "$file" ] || die "kernel package has no module $name"
-    case "$file" in
-    *.ko) cat "$file" ;;
-    *.ko.xz) xz -dc "$file" ;;
-    *.ko.gz) gzip -dc "$file" ;;
-    *.ko.zst) zstd -qdc "$file" ;;
-    *) die "cannot unpack $file" ;;
-    esac > "$staging/modules/$name.ko"
-    for dependency in $(tr '\0' '\n' < "$staging/modules/$name.ko" | sed -n 's/^depends=//p' | tr ',' ' '); do
-        add_module "$dependency"
-    done
-    # (sh has no local variables: the calls above changed $name)
-    order="$order $(echo "$1" | tr - _)"
-}
-
-prepare_kernel() {
-    [ -f "$cache/kernel/vmlinuz" ] && return 0
-    package=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[^ ]*\)$/\1/p' | head -n 1)
-    if [ -z "$package" ] && [ "$(id -u)" -eq 0 ]; then
-        apt-get update -qq >/dev/null 2>&1 || true
-        package=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[^ ]*\)$/\1/p' | head -n 1)
-    fi
-    [ -n "$package" ] || skip "APT knows no linux-image-amd64 kernel package"
-    work=$(mktemp -d "$cache/unpack.XXXXXX")
-    # As root, APT would download as its own user, who may not write here.
-    sandbox=""
-    [ "$(id -u)" -ne 0 ] || sandbox="-o APT::Sandbox::User=root"
-    (cd "$work" && apt-get download -qq $sandbox "$package" >/dev/null 2>&1) || {
-        rm -rf "$work"
-        skip "cannot download the kernel package $package"
-    }
-    dpkg-deb -x "$work"/*.deb "$work/tree"
-    tree=$work/tree
-    staging=$work/kernel
-    mkdir -p "$staging/modules"
-    cp "$tree"/boot/vmlinuz-* "$staging/vmlinuz"
-    order=""
-    for module in $modules; do
-        add_module "$module"
-    done
-    echo "$order" | tr ' ' '\n' | sed '/^$/d' > "$staging/modules.order"
-    basename "$tree"/boot/vmlinuz-* | sed 's/^vmlinuz-//' > "$staging/version"
-    echo "$package" > "$staging/package"
-    mv "$staging" "$cache/kernel"
-    rm -rf "$work"
-}
 
 # --- the initramfs: busybox, the modules and this init ---------------------
 
@@ -162,29 +98,11 @@ echo $status > /rig/status
 halt
 '
 
-prepare_initramfs() {
-    key=$( { cat "$cache/kernel/version"; echo "$init_script"; cat "$cache/kernel/modules.order"; ls -l "$busybox"; } | md5sum | cut -c1-12)
-    initramfs=$cache/initramfs-$key.gz
-    [ -f "$initramfs" ] && return 0
-    root=$(mktemp -d "$cache/initramfs.XXXXXX")
-    mkdir -p "$root/bin" "$root/dev" "$root/proc" "$root/sys" "$root/modules"
-    cp "$busybox" "$root/bin/busybox"
-    ln -s busybox "$root/bin/sh"
-    printf '%s' "$init_script" > "$root/init"
-    chmod 755 "$root/init"
-    cp "$cache/kernel/modules.order" "$root/modules.order"
-    cp "$cache"/kernel/modules/*.ko "$root/modules/"
-    (cd "$root" && find . | "$busybox" cpio -o -H newc -R 0:0 2>/dev/null) | gzip -1 > "$root.gz"
-    rm -f "$cache"/initramfs-*.gz
-    mv "$root.gz" "$initramfs"
-    rm -rf "$root"
-}
-
 # One preparation at a time: several runs may start together on a fresh cache.
 exec 9>"$cache/lock"
 flock 9
-prepare_kernel
-prepare_initramfs
+prepare_kernel linux-image-amd64 kernel
+prepare_initramfs kernel "$init_script"
 flock -u 9
 
 # --- the job: gadget, link, environment, working directory, command ------

@@ -89,18 +89,19 @@ prepare_root() {
     root=$board_cache/root-$arch-$key
     [ -d "$root" ] && return 0
     [ "$arch" = amd64 ] || "$repo/scripts/armhf-binfmt.sh" >/dev/null
-    rm -rf "$root.partial"
+    partial=$board_cache/partial-$arch
+    rm -rf "$partial"
     mmdebstrap --quiet --variant=minbase --arch="$arch" \
         --aptopt='APT::Install-Recommends "false"' \
         --include="$(echo "$packages" | tr ' ' ',')" \
         --customize-hook='rm -rf "$1"/var/lib/apt/lists/* "$1"/var/cache/apt/*.bin' \
-        bookworm "$root.partial" "deb $mirror bookworm main" >"$board_cache/mmdebstrap.log" 2>&1 || {
+        bookworm "$partial" "deb $mirror bookworm main" >"$board_cache/mmdebstrap.log" 2>&1 || {
         tail -n 20 "$board_cache/mmdebstrap.log" >&2
-        rm -rf "$root.partial"
+        rm -rf "$partial"
         skip "mmdebstrap could not build the board's root (no mirror?)"
     }
     rm -rf "$board_cache"/root-"$arch"-*
-    mv "$root.partial" "$root"
+    mv "$partial" "$root"
 }
 
 # --- the packages: from the last commit, rebuilt when it changed -------------

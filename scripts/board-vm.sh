@@ -60,10 +60,10 @@ armhf)
     qemu="qemu-system-arm"
     machine="-M virt -cpu cortex-a15 -accel tcg,thread=multi"
     console=ttyAMA0
-    kernel_meta=linux-image-armmp:armhf
-    kernel_dir="kernel-armhf"
-    # The initramfs's busybox is the board's own.
-    packages="$packages busybox-static"
+    kernel_meta=linux-image-armmp
+    kernel_dir="kernel-armmp"
+    # The kernel and the initramfs's busybox are the board's own.
+    packages="$packages busybox-static linux-image-armmp"
     ;;
 esac
 command -v "$qemu" >/dev/null 2>&1 || skip "$qemu is missing (scripts/install-deps.sh)"
@@ -74,10 +74,13 @@ dpkg-query -W -f='${Status}\n' busybox-static 2>/dev/null | grep -q "ok installe
 # shellcheck source=scripts/vm-kernel.sh
 . "$repo/scripts/vm-kernel.sh"
 
-# Gadget and host driver, then the 9p and overlay pieces of the root.
-modules="usb-common usbcore udc-core dummy_hcd configfs libcomposite usb_f_printer usblp
-virtio_pci 9pnet_virtio 9p overlay"
-[ "$arch" = amd64 ] || modules="$modules virtio_mmio"
+# Gadget and host driver, then the 9p and overlay pieces of the root (armmp
+# has usb-common built in, and its virtio devices on MMIO).
+modules="usbcore udc-core dummy_hcd configfs libcomposite usb_f_printer usblp 9pnet_virtio 9p overlay"
+case $arch in
+amd64) modules="usb-common $modules virtio_pci" ;;
+armhf) modules="$modules virtio_mmio" ;;
+esac
 
 vm_cache "${BREV_BOARD_CACHE:-/var/cache/brevdaemon-board}"
 board_cache=$cache
@@ -211,16 +214,29 @@ rig_cache=${BREV_RIG_CACHE:-/var/cache/brevdaemon-rig}
 vm_cache "$rig_cache"
 exec 9>"$cache/lock"
 flock 9
-prepare_kernel "$kernel_meta" "$kernel_dir"
-[ "$arch" = amd64 ] || busybox=$root/bin/busybox
-prepare_initramfs "$kernel_dir-board" "$init_script"
+if [ "$arch" = amd64 ]; then
+    prepare_kernel "$kernel_meta" "$kernel_dir"
+else
+    prepare_kernel "$kernel_meta" "$kernel_dir" "$root"
+    busybox=$root/bin/busybox
+fi
+prepare_initramfs "board-$arch" "$kernel_dir" "$init_script"
 flock -u 9
 kernel=$cache/$kernel_dir
 prepare_debs
-if [ "$arch" = amd64 ]; then
-    brevsim=${BREV_BOARD_BREVSIM:-$repo/build/tools/simulator/brevsim}
+if [ -n "${BREV_BOARD_BREVSIM:-}" ]; then
+    brevsim=$BREV_BOARD_BREVSIM
+elif [ "$arch" = amd64 ]; then
+    brevsim=$repo/build/tools/simulator/brevsim
 else
-    brevsim=${BREV_BOARD_BREVSIM:-$repo/build-armhf/tools/simulator/brevsim}
+    # The simulator for the board, from the project's cross build.
+    # shellcheck source=scripts/armhf-env.sh
+    . "$repo/scripts/armhf-env.sh"
+    armhf_packages
+    armhf_sysroot
+    armhf_configure
+    cmake --build "$build" --target brevsim >/dev/null
+    brevsim=$build/tools/simulator/brevsim
 fi
 [ -x "$brevsim" ] || die "no simulator at $brevsim (build it, or name it in BREV_BOARD_BREVSIM)"
 

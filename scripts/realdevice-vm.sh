@@ -102,7 +102,7 @@ halt
 exec 9>"$cache/lock"
 flock 9
 prepare_kernel linux-image-amd64 kernel
-prepare_initramfs kernel "$init_script"
+prepare_initramfs rig kernel "$init_script"
 flock -u 9
 
 # --- the job: gadget, link, environment, working directory, command ------

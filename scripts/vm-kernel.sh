@@ -53,9 +53,11 @@ kernel_package() {
 
 # Downloads the kernel package behind meta package $1 once and keeps its
 # kernel and $modules, uncompressed, in $cache/$2 (vmlinuz, modules/,
-# modules.order, version, package).
+# modules.order, version, package). With $3, the package is taken from that
+# root, where it is installed already.
 prepare_kernel() {
     [ -f "$cache/$2/vmlinuz" ] && return 0
+    [ -z "${3:-}" ] || { unpack_kernel "$3" "$2" "$1"; return 0; }
     package=$(kernel_package "$1")
     if [ -z "$package" ] && [ "$(id -u)" -eq 0 ]; then
         apt-get update -qq >/dev/null 2>&1 || true
@@ -73,39 +75,44 @@ prepare_kernel() {
         skip "cannot download the kernel package $package"
     }
     dpkg-deb -x "$work"/*.deb "$work/tree"
-    tree=$work/tree
-    staging=$work/kernel
+    unpack_kernel "$work/tree" "$2" "$package"
+    rm -rf "$work"
+}
+
+# Keeps the kernel and $modules of tree $1 in $cache/$2; $3 names its package.
+unpack_kernel() {
+    tree=$1/lib/modules
+    staging=$(mktemp -d "$cache/kernel.XXXXXX")
     mkdir -p "$staging/modules"
-    cp "$tree"/boot/vmlinuz-* "$staging/vmlinuz"
+    cp "$1"/boot/vmlinuz-* "$staging/vmlinuz"
     order=""
     # shellcheck disable=SC2154 # set by the caller
     for module in $modules; do
         add_module "$module"
     done
     echo "$order" | tr ' ' '\n' | sed '/^$/d' > "$staging/modules.order"
-    basename "$tree"/boot/vmlinuz-* | sed 's/^vmlinuz-//' > "$staging/version"
-    echo "$package" > "$staging/package"
+    basename "$1"/boot/vmlinuz-* | sed 's/^vmlinuz-//' > "$staging/version"
+    echo "$3" > "$staging/package"
     mv "$staging" "$cache/$2"
-    rm -rf "$work"
 }
 
-# Builds, once per content, a gzipped initramfs of busybox, the kernel's
-# modules from $cache/$1 and the init script $2; sets $initramfs to it.
-# Initramfs files of the same kernel folder with other content are removed.
+# Builds, once per content, a gzipped initramfs named $1 of busybox, the
+# kernel's modules from $cache/$2 and the init script $3; sets $initramfs to
+# it. Initramfs files of that name with other content are removed.
 prepare_initramfs() {
-    key=$( { cat "$cache/$1/version"; echo "$2"; cat "$cache/$1/modules.order"; ls -l "$busybox"; } | md5sum | cut -c1-12)
+    key=$( { cat "$cache/$2/version"; echo "$3"; cat "$cache/$2/modules.order"; ls -l "$busybox"; } | md5sum | cut -c1-12)
     initramfs=$cache/initramfs-$1-$key.gz
     [ -f "$initramfs" ] && return 0
-    root=$(mktemp -d "$cache/initramfs.XXXXXX")
-    mkdir -p "$root/bin" "$root/dev" "$root/proc" "$root/sys" "$root/modules"
-    cp "$busybox" "$root/bin/busybox"
-    ln -s busybox "$root/bin/sh"
-    printf '%s' "$2" > "$root/init"
-    chmod 755 "$root/init"
-    cp "$cache/$1/modules.order" "$root/modules.order"
-    cp "$cache/$1"/modules/*.ko "$root/modules/"
-    (cd "$root" && find . | "$busybox" cpio -o -H newc -R 0:0 2>/dev/null) | gzip -1 > "$root.gz"
+    image=$(mktemp -d "$cache/initramfs.XXXXXX")
+    mkdir -p "$image/bin" "$image/dev" "$image/proc" "$image/sys" "$image/modules"
+    cp "$busybox" "$image/bin/busybox"
+    ln -s busybox "$image/bin/sh"
+    printf '%s' "$3" > "$image/init"
+    chmod 755 "$image/init"
+    cp "$cache/$2/modules.order" "$image/modules.order"
+    cp "$cache/$2"/modules/*.ko "$image/modules/"
+    (cd "$image" && find . | "$busybox" cpio -o -H newc -R 0:0 2>/dev/null) | gzip -1 > "$image.gz"
     rm -f "$cache/initramfs-$1"-*.gz
-    mv "$root.gz" "$initramfs"
-    rm -rf "$root"
+    mv "$image.gz" "$initramfs"
+    rm -rf "$image"
 }

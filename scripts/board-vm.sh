@@ -71,8 +71,8 @@ command -v mmdebstrap >/dev/null 2>&1 || skip "mmdebstrap is missing (scripts/in
 dpkg-query -W -f='${Status}\n' busybox-static 2>/dev/null | grep -q "ok installed" ||
     skip "no static busybox (apt-get install busybox-static)"
 
-# shellcheck source=scripts/vm-kernel.sh
-. "$repo/scripts/vm-kernel.sh"
+# shellcheck source=scripts/vm-lib.sh
+. "$repo/scripts/vm-lib.sh"
 
 # Gadget and host driver, then the 9p and overlay pieces of the root (armmp
 # has usb-common built in, and its virtio devices on MMIO).
@@ -197,7 +197,7 @@ write_share() {
             shift
             printf 'sh ./job'
             for argument in "$@"; do
-                printf " '%s'" "$(printf '%s' "$argument" | sed "s/'/'\\\\''/g")"
+                printf ' %s' "$(quote "$argument")"
             done
             echo
             echo 'echo $? > status'
@@ -240,22 +240,14 @@ else
 fi
 [ -x "$brevsim" ] || die "no simulator at $brevsim (build it, or name it in BREV_BOARD_BREVSIM)"
 
-share=$(mktemp -d)
-qemu_pid=""
-cleanup() {
-    [ -z "$qemu_pid" ] || kill -KILL "$qemu_pid" 2>/dev/null || true
-    rm -rf "$share"
-}
-trap cleanup EXIT
-trap 'exit 143' INT TERM
+vm_share
 write_share "$@"
 
 if [ $# -eq 0 ]; then
     serial="-serial mon:stdio"
-    input=/dev/stdin
+    vm_input=/dev/stdin
 else
     serial="-chardev stdio,id=console,signal=off -serial chardev:console"
-    input=/dev/null
 fi
 case $arch in
 amd64) shares="-virtfs local,path=$root,mount_tag=boardroot,security_model=none,readonly=on,multidevs=remap
@@ -265,18 +257,10 @@ armhf) shares="-fsdev local,id=root,path=$root,security_model=none,readonly=on,m
 -fsdev local,id=job,path=$share,security_model=none -device virtio-9p-device,fsdev=job,mount_tag=job" ;;
 esac
 # shellcheck disable=SC2086 # the option lists are split on purpose
-timeout --kill-after=10 "$timeout_s" "$qemu" $machine -smp 2 -m 1024 \
+vm_run "$qemu" $machine -smp 2 -m 1024 \
     -nodefaults -display none -no-reboot -nic none $serial \
     -kernel "$kernel/vmlinuz" -initrd "$initramfs" \
     -append "console=$console loglevel=2 panic=1 rdinit=/init quiet systemd.show_status=0" \
-    $shares <"$input" &
-qemu_pid=$!
-set +e
-wait "$qemu_pid"
-qemu_status=$?
-set -e
-qemu_pid=""
+    $shares
 [ $# -gt 0 ] || exit 0
-[ "$qemu_status" -ne 124 ] || die "the board was still running after $timeout_s s and was stopped"
-[ -f "$share/status" ] || die "the board stopped (qemu status $qemu_status) without the job's exit status"
-exit "$(cat "$share/status")"
+vm_exit

@@ -49,8 +49,8 @@ command -v qemu-system-x86_64 >/dev/null 2>&1 ||
 dpkg-query -W -f='${Status}\n' busybox-static 2>/dev/null | grep -q "ok installed" ||
     skip "no static busybox (apt-get install busybox-static)"
 
-# shellcheck source=scripts/vm-kernel.sh
-. "$repo/scripts/vm-kernel.sh"
+# shellcheck source=scripts/vm-lib.sh
+. "$repo/scripts/vm-lib.sh"
 vm_cache "${BREV_RIG_CACHE:-/var/cache/brevdaemon-rig}"
 
 # Host controller and printer driver, gadget side, and the 9p/overlay root.
@@ -107,18 +107,7 @@ flock -u 9
 
 # --- the job: gadget, link, environment, working directory, command ------
 
-share=$(mktemp -d)
-qemu_pid=""
-cleanup() {
-    [ -z "$qemu_pid" ] || kill -KILL "$qemu_pid" 2>/dev/null || true
-    rm -rf "$share"
-}
-trap cleanup EXIT
-trap 'exit 143' INT TERM
-
-quote() {
-    printf "'%s'" "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"
-}
+vm_share
 
 {
     echo 'set -e'
@@ -146,22 +135,12 @@ quote() {
 } > "$share/job.sh"
 
 kernel=$cache/kernel
-timeout --kill-after=10 "$timeout_s" qemu-system-x86_64 \
+vm_run qemu-system-x86_64 \
     -accel tcg,thread=multi -smp 2 -m 1024 \
     -nodefaults -display none -no-reboot -nic none \
     -chardev stdio,id=console,signal=off -serial chardev:console \
     -kernel "$kernel/vmlinuz" -initrd "$initramfs" \
     -append "console=ttyS0 loglevel=2 panic=1 rdinit=/init" \
     -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
-    -virtfs "local,path=$share,mount_tag=rig,security_model=none" \
-    </dev/null &
-qemu_pid=$!
-set +e
-wait "$qemu_pid"
-qemu_status=$?
-set -e
-qemu_pid=""
-
-[ "$qemu_status" -ne 124 ] || die "the VM was still running after $timeout_s s and was stopped"
-[ -f "$share/status" ] || die "the VM ended (qemu status $qemu_status) without the command's exit status"
-exit "$(cat "$share/status")"
+    -virtfs "local,path=$share,mount_tag=rig,security_model=none"
+vm_exit

@@ -1,7 +1,8 @@
 # shellcheck shell=sh
 # Sourced by the scripts that boot Debian's own kernel under qemu
 # (realdevice-vm.sh, board-vm.sh): the cache folder, the kernel package
-# downloaded and unpacked once, and a busybox initramfs around a given init.
+# downloaded and unpacked once, a busybox initramfs around a given init, the
+# folder shared with the VM and the run of qemu itself.
 #
 # The caller sets $cache (see vm_cache), $modules (the modules the initramfs
 # loads, in order; their dependencies are added) and defines skip and die.
@@ -115,4 +116,42 @@ prepare_initramfs() {
     rm -f "$cache/initramfs-$1"-*.gz
     mv "$image.gz" "$initramfs"
     rm -rf "$image"
+}
+
+# Prints $1 quoted for sh.
+quote() {
+    printf "'%s'" "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"
+}
+
+# Makes $share, the folder the VM's job comes through; it, and a qemu still
+# running, are removed when the script exits.
+vm_share() {
+    share=$(mktemp -d)
+    qemu_pid=""
+    trap vm_cleanup EXIT
+    trap 'exit 143' INT TERM
+}
+vm_cleanup() {
+    [ -z "$qemu_pid" ] || kill -KILL "$qemu_pid" 2>/dev/null || true
+    rm -rf "$share"
+}
+
+# Runs the qemu command line "$@" for at most $timeout_s seconds, reading
+# $vm_input (default /dev/null); sets $qemu_status.
+vm_run() {
+    # shellcheck disable=SC2154 # set by the caller
+    timeout --kill-after=10 "$timeout_s" "$@" <"${vm_input:-/dev/null}" &
+    qemu_pid=$!
+    set +e
+    wait "$qemu_pid"
+    qemu_status=$?
+    set -e
+    qemu_pid=""
+}
+
+# Exits with the exit status the VM's job left in $share/status.
+vm_exit() {
+    [ "$qemu_status" -ne 124 ] || die "the VM was still running after $timeout_s s and was stopped"
+    [ -f "$share/status" ] || die "the VM ended (qemu status $qemu_status) without the job's exit status"
+    exit "$(cat "$share/status")"
 }

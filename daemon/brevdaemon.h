@@ -53,6 +53,7 @@ private slots:
     // daemon/gadgetport.cpp
     void initialize();
     void uninitialize();
+    void closeDevice(); // the device and its notifiers only
     void onPortRetry();
     // services/serviceconnections.cpp
     void onServiceRegistered(QString serviceName);

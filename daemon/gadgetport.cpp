@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Opens the port: a fresh empty job file, the gadget device with its two
@@ -79,6 +80,11 @@ void Brevdaemon::uninitialize()
     m_pingTimer.stop();
     m_batchTimer.stop();
     m_portRetryTimer.stop();
+    closeDevice();
+}
+
+void Brevdaemon::closeDevice()
+{
     delete m_readNotifier;
     delete m_writeNotifier;
     m_readNotifier = nullptr;
@@ -121,9 +127,21 @@ void Brevdaemon::retryPortLater()
 }
 
 // The one retry timer serves both faults: a device that did not open is
-// opened again, an open one is read again.
+// opened again, an open one is read again, or opened afresh when its node
+// has been replaced.
+// Whether `path` still names the node open as `fd`. A gadget taken down and
+// made again gets a new node: the old one's descriptor stays dead for good.
+static bool isNodeAtPath(int fd, const QString &path)
+{
+    struct stat open = {}, named = {};
+    return ::fstat(fd, &open) == 0 && ::stat(qPrintable(path), &named) == 0
+        && open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
 void Brevdaemon::onPortRetry()
 {
+    if (m_gadgetFd >= 0 && !isNodeAtPath(m_gadgetFd, m_settings.gadgetPath))
+        closeDevice();
     if (m_gadgetFd < 0)
         openDevice();
     else

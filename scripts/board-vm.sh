@@ -16,7 +16,7 @@
 # In the board: the packages are in /run/board/debs, /dev/usb/lp0 is the
 # host's end of the cable, /sys/bus/usb/devices/1-1/authorized (0/1) pulls and
 # plugs it, gadget-setup.sh is in /run/board; "lp" prints to the default
-# queue "board", whose output is /var/spool/board/out; the simulator reads
+# raw queue "board", whose backend keeps the last job in /var/spool/board/out; the simulator reads
 # commands from /run/brevsim/r6, supplyd and cvutility; /usr/bin/Fenwick logs
 # its starts to /var/log/fenwick-starts.
 #
@@ -178,9 +178,12 @@ write_share() {
             echo "ln -s ../brevsim@.socket /root/etc/systemd/system/sockets.target.wants/brevsim@$service.socket"
         done
         echo "ln -s ../board-job.service $wants/board-job.service"
-        echo 'echo "FileDevice Yes" >> /root/etc/cups/cups-files.conf'
+        echo 'chmod 700 /root/usr/lib/cups/backend/boardfile'
         echo 'echo board > /root/etc/hostname'
-        if [ $# -eq 0 ]; then
+        if [ $# -gt 0 ]; then
+            # The job's output alone on the console.
+            echo "ln -s /dev/null /root/etc/systemd/system/serial-getty@$console.service"
+        else
             getty=/root/etc/systemd/system/serial-getty@$console.service.d
             echo "mkdir -p $getty"
             printf 'printf "[Service]\\nExecStart=\\nExecStart=-/sbin/agetty --autologin root --noclear --keep-baud %%%%I 115200 linux\\n" > %s/autologin.conf\n' "$getty"
@@ -188,7 +191,7 @@ write_share() {
     } > "$share/prepare"
     {
         echo 'cd /run/board'
-        echo 'lpadmin -p board -E -v file:///var/spool/board/out -m raw 2>/dev/null && lpadmin -d board'
+        echo 'lpadmin -p board -E -v boardfile:/ -m raw 2>/dev/null && lpadmin -d board'
         if [ $# -eq 0 ]; then
             echo 'sh gadget-setup.sh dummy_udc.0 && dpkg -i debs/*.deb'
             echo 'echo "board: packages installed, gadget up; root console on the serial line (Ctrl-A X quits)"'

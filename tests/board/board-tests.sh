@@ -84,9 +84,9 @@ installed_by_dpkg_unit() {
     [ "$(dpkg-query -W -f='${Version}' cvipc)" = 2.0 ] &&
         journalctl -b -o cat | grep -q "brevdaemon: dpkg"
 }
+update_through_link() { brevctl -t 120 update "$1" >/dev/null; }
 make_cvipc 2.0
-check "an update through the link is installed and reported done" \
-    brevctl -t 120 update /tmp/cvipc_2.0_all.deb >/dev/null
+check "an update through the link is installed and reported done" update_through_link /tmp/cvipc_2.0_all.deb
 check "dpkg installed it under systemd, as a unit of its own" installed_by_dpkg_unit
 check "the reported version follows the update" wait_until 10 reports_version 2.0
 
@@ -174,7 +174,7 @@ self_update() {
     sed -i 's/^Version: .*/&+board1/' /tmp/newdaemon/DEBIAN/control
     dpkg-deb -b /tmp/newdaemon /tmp/brevdaemon_board1.deb >/dev/null
     before_update=$(daemon_pid)
-    brevctl -t 120 update /tmp/brevdaemon_board1.deb >/dev/null &&
+    update_through_link /tmp/brevdaemon_board1.deb &&
         dpkg-query -W -f='${Version}' brevdaemon | grep -q '+board1$' &&
         wait_until 60 serves_as_new_version
 }

@@ -22,10 +22,10 @@
 #
 # Cached outside the checkout (BREV_BOARD_CACHE, default
 # /var/cache/brevdaemon-board): the board's root, built with mmdebstrap and
-# keyed by its package list; the kernel, from Debian's package, shares the
-# real-device rig's cache. The packages come from scripts/build-deb.sh (redone
-# when the last commit changed) or from BREV_BOARD_DEBS; the simulator from
-# the build tree (BREV_BOARD_BREVSIM). Exits 77 with the reason when qemu,
+# keyed by its package list; the packages of the last commit (rebuilt when it
+# changed; BREV_BOARD_DEBS names a folder of others); the kernel, from
+# Debian's package, shares the real-device rig's cache. The simulator comes
+# from the build tree (BREV_BOARD_BREVSIM names another). Exits 77 with the reason when qemu,
 # mmdebstrap, a static busybox, the kernel or the mirror cannot be had. The
 # board is powered off after BREV_BOARD_TIMEOUT seconds (default 1200).
 set -eu
@@ -109,20 +109,43 @@ prepare_root() {
 
 # --- the packages: from the last commit, rebuilt when it changed -------------
 
+# amd64: dpkg-buildpackage in a clone kept in the cache, moved to the last
+# commit and built without a clean first, so that only what the commit
+# changed is compiled again; the packages are the project's own, maintainer
+# scripts and all. armhf: scripts/build-deb.sh armhf.
 prepare_debs() {
     if [ -n "${BREV_BOARD_DEBS:-}" ]; then
         debs=$BREV_BOARD_DEBS
         return 0
     fi
-    debs=$repo/build-deb
-    stamp=$debs/.commit-$arch
+    debs=$board_cache/debs-$arch
+    stamp=$debs/.commit
     commit=$(git -C "$repo" rev-parse HEAD)
     [ "$(cat "$stamp" 2>/dev/null)" = "$commit" ] && return 0
+    log=$board_cache/build-deb.log
+    rm -rf "$debs"
     if [ "$arch" = amd64 ]; then
-        "$repo/scripts/build-deb.sh" >"$board_cache/build-deb.log" 2>&1
+        "$repo/scripts/install-deps.sh"
+        "$repo/scripts/ensure-packages.sh" build-essential debhelper help2man git
+        src=$board_cache/deb-build/brevdaemon
+        [ -d "$src/.git" ] || git clone -q "$repo" "$src"
+        git -C "$src" fetch -q "$repo" HEAD
+        git -C "$src" checkout -q --force FETCH_HEAD
+        rm -f "$src"/debian/debhelper-build-stamp "$src"/debian/*.debhelper.log "$src"/../*.deb
+        (cd "$src" && dpkg-buildpackage -us -uc -b -nc) >"$log" 2>&1 || {
+            tail -n 30 "$log" >&2
+            die "the packages did not build"
+        }
+        mkdir -p "$debs"
+        cp "$src"/../brevdaemon_*.deb "$src"/../brevctl_*.deb "$debs/"
     else
-        "$repo/scripts/build-deb.sh" armhf >"$board_cache/build-deb.log" 2>&1
-    fi || { tail -n 30 "$board_cache/build-deb.log" >&2; die "the packages did not build"; }
+        "$repo/scripts/build-deb.sh" armhf >"$log" 2>&1 || {
+            tail -n 30 "$log" >&2
+            die "the packages did not build"
+        }
+        mkdir -p "$debs"
+        cp "$repo"/build-deb/brevdaemon_*_armhf.deb "$repo"/build-deb/brevctl_*_armhf.deb "$debs/"
+    fi
     echo "$commit" > "$stamp"
 }
 

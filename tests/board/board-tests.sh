@@ -34,9 +34,9 @@ wait_until() {
 # A simulator command for service $1 (r6, supplyd, cvutility).
 simulate() { echo "$2" > "/run/brevsim/$1"; }
 # brevctl under a bound of its own: a host's write to usblp blocks while the
-# printer side takes nothing.
+# printer side takes nothing, whatever brevctl's timeout says.
 brevctl() { timeout 150 /usr/bin/brevctl "$@"; }
-answers() { brevctl -t 8 status >/dev/null 2>&1; }
+answers() { timeout 15 /usr/bin/brevctl -t 8 status >/dev/null 2>&1; }
 daemon_pid() { systemctl show -p MainPID --value brevdaemon.service; }
 daemon_log() { journalctl -b -o cat -u brevdaemon.service; }
 
@@ -59,7 +59,7 @@ make_cvipc() {
         > "/tmp/cvipc-$1/DEBIAN/control"
     dpkg-deb -b "/tmp/cvipc-$1" "/tmp/cvipc_$1_all.deb" >/dev/null
 }
-reports_version() { brevctl -t 8 version 2>/dev/null | grep -q "$1"; }
+reports_version() { timeout 15 /usr/bin/brevctl -t 8 version 2>/dev/null | grep -q "$1"; }
 
 # --- installing on a board whose gadget is up --------------------------------
 

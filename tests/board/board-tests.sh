@@ -61,6 +61,8 @@ make_cvipc() {
 }
 reports_version() { timeout 15 /usr/bin/brevctl -t 8 version 2>/dev/null | grep -q "$1"; }
 
+echo "board: up, the job starts $(cut -d' ' -f1 /proc/uptime) s after boot"
+
 # --- installing on a board whose gadget is up --------------------------------
 
 make_cvipc 1.0

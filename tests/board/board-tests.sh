@@ -155,8 +155,9 @@ check "a gadget made again while the daemon runs is served" gadget_remade
 
 # As on a board whose gadget is set up late in boot: the daemon's unit is
 # started first, the gadget made afterwards by the package's set-up unit.
+gadget_gone_for_systemd() { ! systemctl -q is-active dev-g_nira_printer.device; }
 gadget_after_daemon() {
-    gadget_down
+    gadget_down && wait_until 10 gadget_gone_for_systemd
     systemctl restart brevdaemon.service 2>/dev/null
     systemctl restart brevdaemon-gadget.service && wait_until 30 test -e /dev/usb/lp0 &&
         wait_until 30 answers

@@ -7,6 +7,8 @@
 #
 # The cases run in one boot, in order: later ones use what earlier ones set
 # up (the installed packages, the printed job, the updated version).
+# The cases are functions run through check and wait_until.
+# shellcheck disable=SC2317
 set -u
 cd /run/board || exit 1
 failures=0
@@ -45,10 +47,10 @@ gadget_up() {
     sh ./gadget-setup.sh dummy_udc.0 >/dev/null && wait_until 30 test -e /dev/usb/lp0
 }
 gadget_down() {
-    echo "" > $gadget/UDC
-    rm $gadget/configs/c.1/printer.usb0
-    rmdir $gadget/configs/c.1/strings/0x409 $gadget/configs/c.1 \
-        $gadget/functions/printer.usb0 $gadget/strings/0x409 $gadget
+    echo "" > "$gadget"/UDC
+    rm "$gadget"/configs/c.1/printer.usb0
+    rmdir "$gadget"/configs/c.1/strings/0x409 "$gadget"/configs/c.1 \
+        "$gadget"/functions/printer.usb0 "$gadget"/strings/0x409 "$gadget"
     wait_until 10 test ! -e /dev/g_printer0
 }
 
@@ -121,7 +123,7 @@ notices_after_sibling_restart() {
     seen=$?
     kill "$watcher"
     wait "$watcher"
-    return $seen
+    return "$seen"
 }
 check "a sibling service restarted keeps its notices flowing" notices_after_sibling_restart
 
@@ -131,11 +133,11 @@ daemon_cpu_us() { sed -n 's/^usage_usec //p' /sys/fs/cgroup/system.slice/brevdae
 cheap_cable_pull() {
     cpu_before=$(daemon_cpu_us)
     lines_before=$(daemon_log | wc -l)
-    echo 0 > $cable
+    echo 0 > "$cable"
     sleep 5 # the cable stays out this long
     cpu_us=$(($(daemon_cpu_us) - cpu_before))
     lines=$(($(daemon_log | wc -l) - lines_before))
-    echo 1 > $cable
+    echo 1 > "$cable"
     plugged=$(now)
     wait_until 5 brevctl -t 5 status
     answered=$?

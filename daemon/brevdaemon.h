@@ -58,6 +58,7 @@ private slots:
     // daemon/gadgetport.cpp
     void initialize();
     void uninitialize();
+    void closeDevice(); // the device and its notifiers only
     void onPortRetry();
     // services/serviceconnections.cpp
     void onServiceRegistered(QString serviceName);
@@ -145,6 +146,7 @@ private:
     QTimer m_portRetryTimer;
     int m_portRetryDelayMs = 0;
     bool m_portFaulted = false; // the device did not open, or its reads fail
+    bool m_openRefused = false; // the last open failed with EPERM or EACCES
     QDBusServiceWatcher m_serviceWatcher;
     QStringList *m_writeQueue = nullptr;
     QByteArray m_unsentText; // the part of a write pass the device did not take

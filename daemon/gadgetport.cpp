@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -67,6 +68,13 @@ void Brevdaemon::openDevice()
         const int error = errno;
         if (!m_portFaulted)
             qCWarning(logPort) << "Error opening gadget:" << error << std::strerror(error);
+        // The node is there but the system refuses it (a device policy that
+        // does not cover it, wrong permissions): no retry will help until the
+        // board is fixed, unlike a gadget not yet configured by a host.
+        const bool refused = error == EPERM || error == EACCES;
+        if (refused && !m_openRefused)
+            qCCritical(logPort) << "Access to gadget denied:" << error << std::strerror(error);
+        m_openRefused = refused;
         m_portFaulted = true;
         retryPortLater();
         return;
@@ -91,6 +99,11 @@ void Brevdaemon::uninitialize()
     m_pingTimer.stop();
     m_batchTimer.stop();
     m_portRetryTimer.stop();
+    closeDevice();
+}
+
+void Brevdaemon::closeDevice()
+{
     delete m_readNotifier;
     delete m_writeNotifier;
     m_readNotifier = nullptr;
@@ -133,9 +146,21 @@ void Brevdaemon::retryPortLater()
 }
 
 // The one retry timer serves both faults: a device that did not open is
-// opened again, an open one is read again.
+// opened again, an open one is read again, or opened afresh when its node
+// has been replaced.
+// Whether `path` still names the node open as `fd`. A gadget taken down and
+// made again gets a new node: the old one's descriptor stays dead for good.
+static bool isNodeAtPath(int fd, const QString &path)
+{
+    struct stat open = {}, named = {};
+    return ::fstat(fd, &open) == 0 && ::stat(qPrintable(path), &named) == 0
+        && open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
 void Brevdaemon::onPortRetry()
 {
+    if (m_gadgetFd >= 0 && !isNodeAtPath(m_gadgetFd, m_settings.gadgetPath))
+        closeDevice();
     if (m_gadgetFd < 0)
         openDevice();
     else

@@ -8,6 +8,7 @@ dir="$(dirname "$0")"
 # The sanitizer and fuzzing builds (scripts/sanitize.sh, scripts/fuzz.sh):
 # clang with its sanitizer runtimes and libFuzzer.
 "$dir/ensure-packages.sh" clang libclang-rt-14-dev
-# The real-device test rig (scripts/realdevice-vm.sh): the emulator and the
-# static busybox of its initramfs. It downloads the kernel package itself.
-exec "$dir/ensure-packages.sh" --no-install-recommends qemu-system-x86 busybox-static
+# The real-device test rig (scripts/realdevice-vm.sh) and the virtual board
+# (scripts/board-vm.sh): the emulator, the static busybox of their initramfs
+# and the board root's builder. They download the kernel package themselves.
+exec "$dir/ensure-packages.sh" --no-install-recommends qemu-system-x86 busybox-static mmdebstrap

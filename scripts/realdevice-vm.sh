@@ -46,82 +46,17 @@ die() {
 command -v qemu-system-x86_64 >/dev/null 2>&1 ||
     skip "qemu-system-x86_64 is missing (apt-get install qemu-system-x86)"
 # The initramfs holds busybox alone, so it must not need a shared library.
-busybox=/bin/busybox
 dpkg-query -W -f='${Status}\n' busybox-static 2>/dev/null | grep -q "ok installed" ||
     skip "no static busybox (apt-get install busybox-static)"
 
-cache=${BREV_RIG_CACHE:-/var/cache/brevdaemon-rig}
-if ! mkdir -p "$cache" 2>/dev/null || [ ! -w "$cache" ]; then
-    cache=${XDG_CACHE_HOME:-$HOME/.cache}/brevdaemon-rig
-    mkdir -p "$cache"
-fi
+# shellcheck source=scripts/vm-lib.sh
+. "$repo/scripts/vm-lib.sh"
+vm_cache "${BREV_RIG_CACHE:-/var/cache/brevdaemon-rig}"
 
 # Host controller and printer driver, gadget side, and the 9p/overlay root.
 # Their dependencies are added when the kernel is unpacked.
 modules="usb-common usbcore udc-core dummy_hcd configfs libcomposite usb_f_printer usblp
 virtio_pci 9pnet_virtio 9p overlay"
-
-# --- the kernel: downloaded and unpacked once -------------------------------
-
-# Prints the file of module $1 under the unpacked tree $2 (names may differ
-# in - and _).
-module_file() {
-    pattern=$(echo "$1" | sed 's/[-_]/[-_]/g')
-    find "$2" -name "$pattern.ko*" | head -n 1
-}
-
-# Appends module $1 and, before it, everything it depends on to $order. The
-# name is kept in $1, the one variable of its own a function has in sh: the
-# recursive calls change every other.
-add_module() {
-    set -- "$(echo "$1" | tr - _)"
-    case " $order " in *" $1 "*) return 0 ;; esac
-    file=$(module_file "$1" "$tree")
-    [ -n "$file" ] || die "kernel package has no module $1"
-    case "$file" in
-    *.ko) cat "$file" ;;
-    *.ko.xz) xz -dc "$file" ;;
-    *.ko.gz) gzip -dc "$file" ;;
-    *.ko.zst) zstd -qdc "$file" ;;
-    *) die "cannot unpack $file" ;;
-    esac > "$staging/modules/$1.ko"
-    for dependency in $(tr '\0' '\n' < "$staging/modules/$1.ko" | sed -n 's/^depends=//p' | tr ',' ' '); do
-        add_module "$dependency"
-    done
-    order="$order $1"
-}
-
-prepare_kernel() {
-    [ -f "$cache/kernel/vmlinuz" ] && return 0
-    package=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[^ ]*\)$/\1/p' | head -n 1)
-    if [ -z "$package" ] && [ "$(id -u)" -eq 0 ]; then
-        apt-get update -qq >/dev/null 2>&1 || true
-        package=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[^ ]*\)$/\1/p' | head -n 1)
-    fi
-    [ -n "$package" ] || skip "APT knows no linux-image-amd64 kernel package"
-    work=$(mktemp -d "$cache/unpack.XXXXXX")
-    # As root, APT would download as its own user, who may not write here.
-    sandbox=""
-    [ "$(id -u)" -ne 0 ] || sandbox="-oAPT::Sandbox::User=root"
-    (cd "$work" && apt-get download -qq ${sandbox:+"$sandbox"} "$package" >/dev/null 2>&1) || {
-        rm -rf "$work"
-        skip "cannot download the kernel package $package"
-    }
-    dpkg-deb -x "$work"/*.deb "$work/tree"
-    tree=$work/tree
-    staging=$work/kernel
-    mkdir -p "$staging/modules"
-    cp "$tree"/boot/vmlinuz-* "$staging/vmlinuz"
-    order=""
-    for module in $modules; do
-        add_module "$module"
-    done
-    echo "$order" | tr ' ' '\n' | sed '/^$/d' > "$staging/modules.order"
-    basename "$tree"/boot/vmlinuz-* | sed 's/^vmlinuz-//' > "$staging/version"
-    echo "$package" > "$staging/package"
-    mv "$staging" "$cache/kernel"
-    rm -rf "$work"
-}
 
 # --- the initramfs: busybox, the modules and this init ---------------------
 
@@ -164,46 +99,16 @@ echo $status > /rig/status
 halt
 '
 
-prepare_initramfs() {
-    key=$( { cat "$cache/kernel/version"; echo "$init_script"; cat "$cache/kernel/modules.order"; ls -l "$busybox"; } | md5sum | cut -c1-12)
-    initramfs=$cache/initramfs-$key.gz
-    [ -f "$initramfs" ] && return 0
-    root=$(mktemp -d "$cache/initramfs.XXXXXX")
-    mkdir -p "$root/bin" "$root/dev" "$root/proc" "$root/sys" "$root/modules"
-    cp "$busybox" "$root/bin/busybox"
-    ln -s busybox "$root/bin/sh"
-    printf '%s' "$init_script" > "$root/init"
-    chmod 755 "$root/init"
-    cp "$cache/kernel/modules.order" "$root/modules.order"
-    cp "$cache"/kernel/modules/*.ko "$root/modules/"
-    (cd "$root" && find . | "$busybox" cpio -o -H newc -R 0:0 2>/dev/null) | gzip -1 > "$root.gz"
-    rm -f "$cache"/initramfs-*.gz
-    mv "$root.gz" "$initramfs"
-    rm -rf "$root"
-}
-
 # One preparation at a time: several runs may start together on a fresh cache.
 exec 9>"$cache/lock"
 flock 9
-prepare_kernel
-prepare_initramfs
+prepare_kernel linux-image-amd64 kernel
+prepare_initramfs rig kernel "$init_script"
 flock -u 9
 
 # --- the job: gadget, link, environment, working directory, command ------
 
-share=$(mktemp -d)
-qemu_pid=""
-# shellcheck disable=SC2317 # run by the trap
-cleanup() {
-    [ -z "$qemu_pid" ] || kill -KILL "$qemu_pid" 2>/dev/null || true
-    rm -rf "$share"
-}
-trap cleanup EXIT
-trap 'exit 143' INT TERM
-
-quote() {
-    printf "'%s'" "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"
-}
+vm_share
 
 # shellcheck disable=SC2016 # job.sh expands these in the VM
 {
@@ -232,22 +137,12 @@ quote() {
 } > "$share/job.sh"
 
 kernel=$cache/kernel
-timeout --kill-after=10 "$timeout_s" qemu-system-x86_64 \
+vm_run qemu-system-x86_64 \
     -accel tcg,thread=multi -smp 2 -m 1024 \
     -nodefaults -display none -no-reboot -nic none \
     -chardev stdio,id=console,signal=off -serial chardev:console \
     -kernel "$kernel/vmlinuz" -initrd "$initramfs" \
     -append "console=ttyS0 loglevel=2 panic=1 rdinit=/init" \
     -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
-    -virtfs "local,path=$share,mount_tag=rig,security_model=none" \
-    </dev/null &
-qemu_pid=$!
-set +e
-wait "$qemu_pid"
-qemu_status=$?
-set -e
-qemu_pid=""
-
-[ "$qemu_status" -ne 124 ] || die "the VM was still running after $timeout_s s and was stopped"
-[ -f "$share/status" ] || die "the VM ended (qemu status $qemu_status) without the command's exit status"
-exit "$(cat "$share/status")"
+    -virtfs "local,path=$share,mount_tag=rig,security_model=none"
+vm_exit

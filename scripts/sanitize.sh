@@ -21,9 +21,10 @@ export UBSAN_OPTIONS="$UBSAN_OPTIONS:log_path=$reports/ubsan"
 # tst_realdevice is left out: it boots a virtual machine for about 75 s,
 # longer with the sanitizers' slowdown, to check the daemon against the
 # kernel's printer gadget driver; the daemon's reading, spooling and writing
-# are run here by the other tests over a pseudo-terminal.
+# are run here by the other tests over a pseudo-terminal. tst_board too: it
+# installs the packages, built without the sanitizers, on a virtual board.
 status=0
-ctest --test-dir build-asan --output-on-failure -j2 -E '^tst_realdevice$' "$@" || status=$?
+ctest --test-dir build-asan --output-on-failure -j2 -E '^(tst_realdevice|tst_board)$' "$@" || status=$?
 for report in "$reports"/*; do
     [ -f "$report" ] || continue
     echo "== sanitizer report $report"

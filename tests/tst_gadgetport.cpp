@@ -70,6 +70,26 @@ private slots:
         QCOMPARE(link.log.messages(), afterStart);
     }
 
+    // A gadget taken down and made again while the daemon runs: the node it
+    // held open stays dead, and the new node under its path is served.
+    void gadgetRemade()
+    {
+        DaemonLink link([](DaemonLink &link) {
+            link.settings.gadgetPath = link.env.path(QStringLiteral("gadget"));
+        });
+        QVERIFY(QFile::link(link.gadget.devicePath(), link.settings.gadgetPath));
+        QVERIFY(link.gadget.send("first "));
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), QByteArray("first "), 20000);
+
+        link.gadget.hangUp();
+        QTRY_COMPARE_WITH_TIMEOUT(link.log.count(QStringLiteral("reading from")), 1, 20000);
+        FakeGadget remade;
+        QVERIFY(QFile::remove(link.settings.gadgetPath));
+        QVERIFY(QFile::link(remade.devicePath(), link.settings.gadgetPath));
+        QVERIFY(remade.send("second"));
+        QTRY_COMPARE_WITH_TIMEOUT(link.env.jobFile(), QByteArray("first second"), 20000);
+    }
+
     // The host end gone for good: reads fail or find the end of the input at
     // once, every time. The daemon says so once and rests between retries
     // instead of spinning on them.

@@ -93,21 +93,23 @@ void tell(const CommandLine &line, Console &console, const QString &text)
 }
 
 // Sends, showing the bytes sent and the rate: in place for a person, every
-// quarter in a log.
+// quarter in a log; nothing for a piece too small to take a while.
 LinkDevice::Result sendShowing(const QByteArray &bytes, const QString &what, const CommandLine &line,
                                LinkDevice &device, Console &console)
 {
+    constexpr int smallestShown = 65536;
     QElapsedTimer clock;
     clock.start();
     int shownQuarter = -1;
     const LinkDevice::Result result = device.send(bytes, line.timeoutMs, [&](qint64 done) {
         const int quarter = int(4 * done / bytes.size());
-        if (!console.interactive && quarter == shownQuarter)
+        if (bytes.size() < smallestShown || (!console.interactive && quarter == shownQuarter))
             return;
         shownQuarter = quarter;
         showProgress(line, console, LinkFormat::transferText(what, done, bytes.size(), clock.elapsed()));
     });
-    endProgress(line, console);
+    if (bytes.size() >= smallestShown)
+        endProgress(line, console);
     return result;
 }
 

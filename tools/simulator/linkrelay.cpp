@@ -68,17 +68,20 @@ short events(const End &self, const End &other)
 }
 
 // Moves what `from` has to `to`, and writes what `to` has waiting; returns
-// the bytes read, for the transcript.
+// the bytes read, for the transcript. A terminal hands over a few KiB a
+// read: as many reads as come at once go on in one write.
 QByteArray relay(End &from, End &to)
 {
+    constexpr int piece = 65536;
     QByteArray read;
     if (to.pending.isEmpty()) {
-        char buffer[65536];
-        const ssize_t count = ::read(from.master, buffer, sizeof buffer);
-        if (count > 0) {
-            read = QByteArray(buffer, int(count));
-            to.pending = read;
-        }
+        char buffer[piece];
+        int filled = 0;
+        ssize_t count;
+        while (filled < piece && (count = ::read(from.master, buffer + filled, size_t(piece - filled))) > 0)
+            filled += int(count);
+        read = QByteArray(buffer, filled);
+        to.pending = read;
     }
     if (!to.pending.isEmpty()) {
         const ssize_t written = ::write(to.master, to.pending.constData(), size_t(to.pending.size()));

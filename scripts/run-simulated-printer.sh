@@ -42,10 +42,12 @@ cleanup() {
     # The terminal may be gone already.
     echo "Simulated printer stopped." 2>/dev/null || true
 }
+# Each end cleans up itself rather than through the exit trap, which a shell
+# may skip when it exits from within a trap.
 trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
+trap 'cleanup; exit 130' INT
+trap 'cleanup; exit 143' TERM
+trap 'cleanup; exit 129' HUP
 
 # The printer's folder, at the same place every run, so that its host path
 # stays the same; a second simulated printer meanwhile gets one of its own.
@@ -94,6 +96,7 @@ start_simulator() {
     mkfifo "$state/simulator.in"
     : >"$state/events.log"
     (
+        trap - EXIT INT TERM HUP
         "$brevsim" --keep-running <"$state/simulator.in" >>"$state/events.log" 2>&1 &
         echo $! >"$state/simulator.pid"
         wait $! || true

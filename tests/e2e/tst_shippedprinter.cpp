@@ -6,6 +6,7 @@
 
 #include "hostterminal.h"
 #include "printernamespace.h"
+#include "processes.h"
 #include "printdata.h"
 #include "privatebus.h"
 #include "privatecups.h"
@@ -24,20 +25,6 @@
 namespace {
 
 const int answerTimeoutMs = 20000;
-
-// Processes whose program is `executable` or whose command line names `text`.
-QStringList processesOf(const QString &executable, const QString &text)
-{
-    QStringList found;
-    const QStringList pids = QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs);
-    for (const QString &pid : pids) {
-        const QString program = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
-        const QByteArray commandLine = fileContent(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        if (program == executable || commandLine.contains(text.toLocal8Bit()))
-            found.append(pid + QLatin1Char(' ') + QString::fromLocal8Bit(commandLine).replace(QChar(0), ' '));
-    }
-    return found;
-}
 
 } // namespace
 

@@ -1,6 +1,7 @@
 // The README's run command for the simulated printer, as a person uses it:
-// brevctl through the file it hands over, and every way of ending it, after
-// each of which nothing of it may be left: no process, no folder.
+// brevctl through the file it hands over, the link's summary, and every way
+// of ending it, after each of which nothing of it may be left: no process,
+// no folder.
 
 #include "printdata.h"
 #include "processes.h"
@@ -98,8 +99,25 @@ private slots:
             QVERIFY(QFileInfo(copy).permissions() & QFileDevice::ReadOther);
         }
 
+        // The link's summary: commands and answers line by line, data summed up.
+        const QByteArray link = fileContent(state + QStringLiteral("/link.log"));
+        QVERIFY2(link.contains("host -> printer  ~S,STATUSREQ\n") && link.contains("printer -> host  ~S,STATUSRES,0\n")
+                     && link.count(" bytes of data)\n") >= 2, // one run a job
+                 link.constData());
+
         m_run.write("quit\n");
         QVERIFY(endedLeavingNothing(state));
+    }
+
+    // A case that failed half-way ends its printer as a person would, so
+    // that it cleans up after itself.
+    void cleanup()
+    {
+        if (m_run.state() == QProcess::NotRunning)
+            return;
+        m_run.terminate();
+        m_run.waitForFinished(60000);
+        m_output.clear();
     }
 
     void everyOtherEnd_data()

@@ -357,6 +357,7 @@ private slots:
         const QString package = buildPackage(dir, QStringLiteral("cvipc_3.0_all.deb"), 2 << 20);
         QVERIFY(!package.isEmpty());
         ToolRun update(gadget, {"update", package});
+        QVERIFY(update.tool.waitForStarted(30000));
         QTRY_VERIFY_WITH_TIMEOUT(gadget.unreadByHost() > 0, 30000);
         ::kill(pid_t(update.tool.processId()), SIGINT);
         QByteArray told;
@@ -366,6 +367,20 @@ private slots:
         QVERIFY(update.finish());
         QCOMPARE(update.tool.exitCode(), 130);
         QVERIFY2(update.err.contains(QStringLiteral("gave up the file")), qPrintable(update.err));
+
+        // A second Ctrl-C leaves at once, saying how long to wait.
+        FakeGadget quiet;
+        quiet.setReading(false);
+        ToolRun impatient(quiet, {"update", package});
+        QVERIFY(impatient.tool.waitForStarted(30000));
+        QTRY_VERIFY_WITH_TIMEOUT(quiet.unreadByHost() > 0, 30000);
+        ::kill(pid_t(impatient.tool.processId()), SIGINT);
+        told.clear();
+        QTRY_VERIFY_WITH_TIMEOUT((told += impatient.tool.readAllStandardError()).contains("holding the device"), 30000);
+        ::kill(pid_t(impatient.tool.processId()), SIGINT);
+        QVERIFY(impatient.finish());
+        QCOMPARE(impatient.tool.exitCode(), 130);
+        QVERIFY2(impatient.err.contains(QStringLiteral("before the next command")), qPrintable(impatient.err));
     }
 
     // Settings are confirmed, not just sent: the network configuration by

@@ -23,7 +23,7 @@ mkdir -p "$work/debs"
 case "$target" in
 "")
     "$repo/scripts/install-deps.sh"
-    "$repo/scripts/ensure-packages.sh" build-essential debhelper help2man
+    "$repo/scripts/ensure-packages.sh" build-essential debhelper
     git clone -q "$repo" "$work/brevdaemon"
     (cd "$work/brevdaemon" && dpkg-buildpackage -us -uc -b) > "$work/build.log" 2>&1 || {
         tail -n 40 "$work/build.log"

@@ -2,9 +2,10 @@
 # Runs a program (the shipped daemon) as it runs on the printer, with its
 # fixed paths redirected into STATE, a folder outside /tmp:
 #
-#   /dev/g_nira_printer  one end of a raw pseudo-terminal pair; the host's end
-#                        is STATE/host (socat carries the bytes; STATE/link.log
-#                        has a line per piece, binary data summed up)
+#   /dev/g_nira_printer  one end of the simulated USB link; the host's end is
+#                        STATE/host (the program named by BREV_LINK, brevlink,
+#                        carries the bytes; STATE/link.log has a line per line
+#                        of commands and answers, data summed up)
 #   /Home                STATE/Home
 #   /tmp                 a private, empty tmpfs
 #   /usr/bin/Fenwick     a stub that records its arguments in STATE/Fenwick.calls
@@ -42,6 +43,11 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "$0: needs root for the mount namespace" >&2
     exit 2
 fi
+link_program=${BREV_LINK:-}
+if [ ! -x "$link_program" ]; then
+    echo "$0: BREV_LINK must name the link program (build/tools/simulator/brevlink)" >&2
+    exit 2
+fi
 
 link_pid=""
 program_pid=""
@@ -61,16 +67,13 @@ trap 'exit 129' HUP
 
 start_link() {
     rm -f "$state/host" "$state/gadget"
-    rm -f "$state/link.fifo"
-    mkfifo "$state/link.fifo"
-    mawk -W interactive -f "$scripts/link-transcript.awk" <"$state/link.fifo" >>"$state/link.log" &
-    socat -v "pty,rawer,link=$state/host" "pty,rawer,link=$state/gadget" 2>"$state/link.fifo" &
+    "$link_program" "$state/host" "$state/gadget" "$state/link.log" &
     link_pid=$!
     tries=0
     until [ -e "$state/host" ] && [ -e "$state/gadget" ]; do
         tries=$((tries + 1))
         if [ "$tries" -gt 100 ] || ! kill -0 "$link_pid" 2>/dev/null; then
-            echo "$0: socat did not make the pseudo-terminal pair" >&2
+            echo "$0: $link_program did not make the link" >&2
             exit 1
         fi
         sleep 0.1

@@ -77,10 +77,14 @@ check "the reported version is the installed package's" reports_version 1.0
 # --- printing through CUPS -----------------------------------------------------
 
 { printf '^K1'; head -c 200000 /dev/urandom | base64; printf 'E\r\n'; } > /tmp/job
-brevctl print /tmp/job >/dev/null
+# brevctl returns once the printer reads again: after the print engine,
+# played here, has reported its queue complete.
+brevctl print /tmp/job >/dev/null &
+printing=$!
 check "a print job reaches the CUPS queue's output byte for byte" \
     wait_until 60 cmp -s /tmp/job /var/spool/board/out
 simulate r6 "emit r6 R6_PrintQueueComplete"
+check "brevctl print returns once the printer reads again" wait "$printing"
 
 # --- updates -------------------------------------------------------------------
 

@@ -15,6 +15,9 @@ bool PrinterNamespace::start(const QString &daemon)
     if (!m_state.isValid())
         return false;
     m_launcher.setProcessChannelMode(QProcess::ForwardedChannels);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("BREV_LINK"), QStringLiteral(BREV_LINK));
+    m_launcher.setProcessEnvironment(environment);
     // Should the test process die, the script still gets its signal to clean up.
     m_launcher.start(QStringLiteral("setpriv"),
                      {QStringLiteral("--pdeathsig"), QStringLiteral("TERM"),

@@ -6,6 +6,7 @@
 
 #include "hostterminal.h"
 #include "printernamespace.h"
+#include "processes.h"
 #include "printdata.h"
 #include "privatebus.h"
 #include "privatecups.h"
@@ -23,20 +24,6 @@
 namespace {
 
 const int answerTimeoutMs = 20000;
-
-// Processes whose program is `executable` or whose command line names `text`.
-QStringList processesOf(const QString &executable, const QString &text)
-{
-    QStringList found;
-    const QStringList pids = QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs);
-    for (const QString &pid : pids) {
-        const QString program = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
-        const QByteArray commandLine = fileContent(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        if (program == executable || commandLine.contains(text.toLocal8Bit()))
-            found.append(pid + QLatin1Char(' ') + QString::fromLocal8Bit(commandLine).replace(QChar(0), ' '));
-    }
-    return found;
-}
 
 } // namespace
 
@@ -56,6 +43,32 @@ private:
         *output = QString::fromLocal8Bit(tool.readAll());
         m_host.open(m_printer.hostPath());
         return finished && tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+    }
+
+    // Runs brevctl while the test plays the print engine: each job that
+    // reaches the printer is reported printed, as the engine would.
+    int brevctlPrinting(const QStringList &arguments, QString *output)
+    {
+        m_host.close();
+        QProcess tool;
+        tool.setProcessChannelMode(QProcess::MergedChannels);
+        tool.start(QStringLiteral(BREVCTL), QStringList{QStringLiteral("-d"), m_printer.hostPath()} + arguments);
+        int reported = m_listener.jobs().size();
+        const auto jobOrEnd = [&] { return m_listener.jobs().size() > reported || tool.state() == QProcess::NotRunning; };
+        while (QTest::qWaitFor(jobOrEnd, 90000) && m_listener.jobs().size() > reported) {
+            ++reported;
+            m_simulator.command(QStringLiteral("emit r6 R6_PrintQueueComplete"));
+        }
+        const bool finished = QTest::qWaitFor([&] { return tool.state() == QProcess::NotRunning; }, 60000);
+        *output = QString::fromLocal8Bit(tool.readAll());
+        m_host.open(m_printer.hostPath());
+        return finished && tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+    }
+
+    static QString hostFile(const QTemporaryDir &dir, const QString &name, const QByteArray &content)
+    {
+        const QString path = dir.filePath(name);
+        return writeFile(path, content) ? path : QString();
     }
 
 private slots:
@@ -90,12 +103,30 @@ private slots:
                                   answerTimeoutMs);
     }
 
+    // The printer's own report of what it was given, not just "sent".
+    void networkSettingsConfirmedThroughBrevctl()
+    {
+        QString output;
+        QCOMPARE(brevctl({"set-network", "1", "192.168.1.20", "255.255.255.0", "192.168.1.1"}, &output), 0);
+        QVERIFY2(output.contains(QStringLiteral("Confirmed")) && output.contains(QStringLiteral("192.168.1.20")),
+                 qPrintable(output));
+        QCOMPARE(brevctl({"set-ship", "3"}, &output), 0);
+        QVERIFY2(output.contains(QStringLiteral("read by the printer")), qPrintable(output));
+    }
+
     void updateWithGoodDigestThroughBrevctl()
     {
         QTemporaryDir host;
         const QString package = host.filePath(QStringLiteral("cvipc_2.0_all.deb"));
-        const QByteArray content = printData(3000);
-        QVERIFY(writeFile(package, content));
+        QDir().mkpath(host.filePath(QStringLiteral("tree/DEBIAN")));
+        QVERIFY(writeFile(host.filePath(QStringLiteral("tree/DEBIAN/control")),
+                          "Package: cvipc\nVersion: 2.0\nArchitecture: all\nMaintainer: T <t@example.org>\n"
+                          "Description: test\n"));
+        QCOMPARE(QProcess::execute(QStringLiteral("dpkg-deb"), {QStringLiteral("--root-owner-group"),
+                                                               QStringLiteral("--build"), host.filePath("tree"),
+                                                               package}),
+                 0);
+        const QByteArray content = fileContent(package);
 
         QString output;
         QCOMPARE(brevctl({QStringLiteral("update"), package}, &output), 0);
@@ -135,6 +166,26 @@ private slots:
         QVERIFY2(sinceComplete.elapsed() >= 4000, qPrintable(QString::number(sinceComplete.elapsed())));
         QCOMPARE(m_listener.jobs().at(1).size(), job.size());
         QVERIFY(m_listener.jobs().at(1) == job);
+    }
+
+    // A file of several jobs, another print right after it and a query
+    // right after that: every job reaches the printer whole, and the query
+    // is answered, because brevctl waits until the printer reads again.
+    void jobsOneAfterAnotherThroughBrevctl()
+    {
+        QVERIFY(m_simulator.command(QStringLiteral("emit r6 R6_PrintQueueComplete")));
+        const int before = m_listener.jobs().size();
+        QTemporaryDir host;
+        const QByteArray first = "^K1" + printData(3000) + "E\r\n";
+        const QByteArray second = twoMarkerJob();
+        const QByteArray third = "^K1" + printData(2000) + "E\r\n";
+        QString output;
+        QCOMPARE(brevctlPrinting({"print", hostFile(host, QStringLiteral("two.prn"), first + second)}, &output), 0);
+        QCOMPARE(brevctlPrinting({"print", hostFile(host, QStringLiteral("one.prn"), third)}, &output), 0);
+        QCOMPARE(brevctl({"status"}, &output), 0);
+        QVERIFY2(output.contains(QStringLiteral("(ready)")) || output.contains(QStringLiteral("(fault")),
+                 qPrintable(output));
+        QCOMPARE(m_listener.jobs().mid(before), (QList<QByteArray>{first, second, third}));
     }
 
     void cleanupTestCase()

@@ -207,14 +207,22 @@ private slots:
         QTemporaryDir host;
         const QByteArray job = twoMarkerJob();
         QVERIFY(writeFile(host.filePath(QStringLiteral("job.prn")), job));
-        QString output;
-        QCOMPARE(brevctl({QStringLiteral("print"), host.filePath(QStringLiteral("job.prn"))}, &output), 0);
+        // brevctl returns only once the printer reads again: once the print
+        // engine, played here, has reported the job printed.
+        m_host.close();
+        QProcess tool;
+        tool.setProcessChannelMode(QProcess::MergedChannels);
+        tool.start(QStringLiteral(BREVCTL), {QStringLiteral("-d"), hostNode, QStringLiteral("-t"), QStringLiteral("20"),
+                                             QStringLiteral("print"), host.filePath(QStringLiteral("job.prn"))});
         QTRY_COMPARE_WITH_TIMEOUT(jobs().size(), 1, answerTimeoutMs);
         QCOMPARE(printed(0).size(), job.size());
         QVERIFY(printed(0) == job);
         QVERIFY(m_simulator.command(QStringLiteral("emit r6 R6_PrintQueueComplete")));
         QTRY_VERIFY_WITH_TIMEOUT(!m_daemon.holdsPort(), answerTimeoutMs);
         QTRY_VERIFY_WITH_TIMEOUT(m_daemon.holdsPort(), answerTimeoutMs);
+        QVERIFY(QTest::qWaitFor([&] { return tool.state() == QProcess::NotRunning; }, 60000));
+        QVERIFY2(tool.exitCode() == 0, tool.readAll().constData());
+        QVERIFY(m_host.open(hostNode));
     }
 
     // While the cable is out the gadget reports itself readable and fails

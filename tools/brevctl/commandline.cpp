@@ -2,31 +2,13 @@
 
 #include "commandtable.h"
 #include "commands.h"
+#include "help.h"
 
 #include <QCommandLineParser>
 
 namespace {
 
-const char optionsHelp[] =
-    "Options:\n"
-    "  -d, --device PATH        the printer's device (default /dev/usb/lp0)\n"
-    "  -t, --timeout SECONDS    how long to wait for the printer (default 5,\n"
-    "                           for update 120 between progress reports)\n"
-    "  -v, --verbose            watch: show the keep-alive lines too\n"
-    "  -h, --help               this help; after a command, the command's help\n"
-    "      --version            the program's version\n";
-
-const char exitStatusHelp[] =
-    "Exit status:\n"
-    "  0  done\n"
-    "  1  bad arguments, or a file that is no print job\n"
-    "  2  the device or a file could not be opened, read or written, or\n"
-    "     another brevctl is using the device\n"
-    "  3  the printer did not answer in time\n"
-    "  4  the printer reported an error\n";
-
-static_assert(Success == 0 && BadArguments == 1 && DeviceFailed == 2 && NoAnswer == 3 && PrinterError == 4,
-              "the exit status help lists these numbers");
+const char defaultDevice[] = "/dev/usb/lp0";
 
 QString generalHelp()
 {
@@ -34,16 +16,16 @@ QString generalHelp()
                                   "Talks to the printer over its USB link.\n\nCommands:\n");
     for (const Command &command : commandTable()) {
         const QString usage = QLatin1String(command.name) + QLatin1Char(' ') + QLatin1String(command.arguments);
-        text += QStringLiteral("  %1 %2\n").arg(usage, -24).arg(QLatin1String(command.summary));
+        text += Help::listItem(usage, QLatin1String(command.summary));
     }
-    return text + QLatin1Char('\n') + QLatin1String(optionsHelp) + QLatin1Char('\n') + QLatin1String(exitStatusHelp);
+    return text + QLatin1Char('\n') + Help::optionsHelp() + QLatin1Char('\n') + Help::closingHelp();
 }
 
 QString commandHelp(const Command &command)
 {
     return QStringLiteral("Usage: brevctl [options] %1 %2\n\n%3\n\n%4")
         .arg(QLatin1String(command.name), QLatin1String(command.arguments), QLatin1String(command.details),
-             QLatin1String(optionsHelp));
+             Help::optionsHelp());
 }
 
 QString commandNames()
@@ -77,11 +59,16 @@ CommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption device({QStringLiteral("d"), QStringLiteral("device")}, QString(), QStringLiteral("PATH"));
     const QCommandLineOption timeout({QStringLiteral("t"), QStringLiteral("timeout")}, QString(), QStringLiteral("SECONDS"));
     const QCommandLineOption verbose(QStringList{QStringLiteral("v"), QStringLiteral("verbose")});
+    const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
+    const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption raw(QStringLiteral("raw"));
+    QCommandLineOption manualPage(QStringLiteral("manual-page"));
+    manualPage.setFlags(QCommandLineOption::HiddenFromHelp);
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     // For shell completion: the command names, one a line.
     const QCommandLineOption listCommands(QStringLiteral("list-commands"));
-    parser.addOptions({device, timeout, verbose, help, version, listCommands});
+    parser.addOptions({device, timeout, verbose, quiet, json, raw, help, version, listCommands, manualPage});
     if (!parser.parse(arguments))
         return invalid(parser.errorText());
 
@@ -90,6 +77,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
         return showText(QStringLiteral("brevctl %1\n").arg(QStringLiteral(BREVCTL_VERSION)));
     if (parser.isSet(listCommands))
         return showText(commandNames());
+    if (parser.isSet(manualPage))
+        return showText(Help::manualPage(QStringLiteral(BREVCTL_VERSION)));
     if (positional.isEmpty())
         return parser.isSet(help) ? showText(generalHelp()) : invalid(QStringLiteral("No command given."));
 
@@ -110,8 +99,15 @@ CommandLine parseCommandLine(const QStringList &arguments)
             return invalid(problem);
     }
 
-    if (parser.isSet(device))
-        line.device = parser.value(device);
+    if (parser.isSet(json) && !showsValues(*line.command))
+        return invalid(QStringLiteral("%1 has no --json output; queries and watch have.").arg(positional.first()));
+    if (parser.isSet(raw) && line.command->run != runPrint)
+        return invalid(QStringLiteral("--raw goes with print only."));
+
+    const QString environmentDevice = qEnvironmentVariable("BREVCTL_DEVICE");
+    line.device = parser.isSet(device)             ? parser.value(device)
+                  : !environmentDevice.isEmpty() ? environmentDevice
+                                                 : QLatin1String(defaultDevice);
     line.timeoutMs = line.command->defaultTimeoutMs;
     if (parser.isSet(timeout)) {
         bool ok = false;
@@ -121,6 +117,9 @@ CommandLine parseCommandLine(const QStringList &arguments)
         line.timeoutMs = qRound(seconds * 1000);
     }
     line.verbose = parser.isSet(verbose);
+    line.quiet = parser.isSet(quiet);
+    line.json = parser.isSet(json);
+    line.raw = parser.isSet(raw);
     line.outcome = CommandLine::Run;
     return line;
 }

@@ -17,9 +17,12 @@ struct CommandLine
     Outcome outcome = Invalid;
     const Command *command = nullptr;
     QStringList arguments;
-    QString device = QStringLiteral("/dev/usb/lp0");
+    QString device; // -d, else BREVCTL_DEVICE, else /dev/usb/lp0
     int timeoutMs = 0; // how long to wait for the printer
     bool verbose = false;
+    bool quiet = false; // only results and errors, no progress or confirmations
+    bool json = false;  // results as JSON
+    bool raw = false;   // print: send the file as it is, unchecked
     QString text;
 };
 

@@ -5,6 +5,7 @@
 #include <QTextStream>
 
 class LinkDevice;
+struct Command;
 struct Console;
 
 // Exit statuses of brevctl.
@@ -14,10 +15,15 @@ enum ExitStatus {
     DeviceFailed = 2, // the device or a file could not be opened, read or written, or is in use
     NoAnswer = 3,     // the printer did not answer in time
     PrinterError = 4, // the printer reported an error
+    NotADevice = 5,   // the device path is no character device
+    Interrupted = 130,
 };
 
 // Opens the command's device, locked against other brevctl runs, and runs it.
 int runCommand(const CommandLine &line, Console &console);
+
+// Whether the command shows values, which --json can write.
+bool showsValues(const Command &command);
 
 // What the commands of the table do, on an open device.
 int runQuery(const CommandLine &line, LinkDevice &device, Console &console);

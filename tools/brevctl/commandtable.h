@@ -9,8 +9,9 @@ class LinkDevice;
 class QTextStream;
 struct CommandLine;
 
-// Where a command writes: results to `out`, problems to `err`; `interactive`
-// when a person watches, so progress may be redrawn in place.
+// Where a command writes: results to `out`, problems and progress to `err`
+// (so that results stay clean for a script); `interactive` when a person
+// watches, so progress may be redrawn in place.
 struct Console
 {
     QTextStream &out;

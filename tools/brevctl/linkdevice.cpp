@@ -1,5 +1,7 @@
 #include "linkdevice.h"
 
+#include "interruption.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 
@@ -55,21 +57,29 @@ bool LinkDevice::fail(const QString &what)
     return false;
 }
 
-bool LinkDevice::open(const QString &path)
+LinkDevice::Opening LinkDevice::open(const QString &path)
 {
     m_path = path;
-    m_fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_fd < 0)
-        return fail(QStringLiteral("cannot open"));
+    m_fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (m_fd < 0) {
+        fail(QStringLiteral("cannot open"));
+        return OpenFailed;
+    }
+    struct stat node;
+    if (::fstat(m_fd, &node) != 0 || !S_ISCHR(node.st_mode)) {
+        m_error = QStringLiteral("%1 is no character device: give the printer's device node, such as /dev/usb/lp0 "
+                                 "(nothing was written)").arg(path);
+        return NotADevice;
+    }
     if (!lock())
-        return false;
+        return OpenFailed;
     termios mode;
     if (tcgetattr(m_fd, &mode) == 0) {
         cfmakeraw(&mode);
         tcsetattr(m_fd, TCSANOW, &mode);
         tcflush(m_fd, TCIFLUSH);
     }
-    return true;
+    return Opened;
 }
 
 bool LinkDevice::lock()
@@ -84,40 +94,57 @@ bool LinkDevice::lock()
     return false;
 }
 
-bool LinkDevice::send(const QByteArray &bytes, const std::function<void(qint64)> &progress)
+LinkDevice::Result LinkDevice::waitFor(short events, const QDeadlineTimer &deadline)
 {
-    // Pieces small enough that a person sees the transfer move.
-    constexpr qsizetype piece = 16384;
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t count = ::write(m_fd, bytes.constData() + written,
-                                      size_t(std::min(piece, bytes.size() - written)));
-        if (count < 0 && errno != EINTR)
-            return fail(QStringLiteral("cannot write to"));
-        written += qMax<ssize_t>(count, 0);
-        if (progress && count > 0)
-            progress(written);
-    }
-    return true;
-}
-
-LinkDevice::Wait LinkDevice::nextLine(QByteArray *line, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(timeoutMs));
-    while (m_lines.isEmpty()) {
-        pollfd readable{m_fd, POLLIN, 0};
-        const int ready = ::poll(&readable, 1, deadline.isForever() ? -1 : int(deadline.remainingTime()));
+    for (;;) {
+        if (m_interruptionsSeen != Interruption::count()) {
+            m_interruptionsSeen = Interruption::count();
+            return Interrupted;
+        }
+        pollfd device{m_fd, events, 0};
+        const int ready = ::poll(&device, 1, deadline.isForever() ? -1 : int(deadline.remainingTime()));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0) {
             fail(QStringLiteral("cannot wait for"));
             return Failed;
         }
-        if (ready == 0)
-            return TimedOut;
+        return ready == 0 ? TimedOut : Done;
+    }
+}
+
+LinkDevice::Result LinkDevice::send(const QByteArray &bytes, int stallTimeoutMs,
+                                    const std::function<void(qint64)> &progress)
+{
+    // Pieces small enough that a person sees the transfer move.
+    constexpr qsizetype piece = 16384;
+    m_sent = 0;
+    while (m_sent < bytes.size()) {
+        const Result room = waitFor(POLLOUT, QDeadlineTimer(stallTimeoutMs));
+        if (room != Done)
+            return room;
+        const ssize_t count = ::write(m_fd, bytes.constData() + m_sent, size_t(std::min(piece, bytes.size() - m_sent)));
+        if (count < 0 && errno != EINTR && errno != EAGAIN) {
+            fail(QStringLiteral("cannot write to"));
+            return Failed;
+        }
+        m_sent += qMax<ssize_t>(count, 0);
+        if (progress && count > 0)
+            progress(m_sent);
+    }
+    return Done;
+}
+
+LinkDevice::Result LinkDevice::nextLine(QByteArray *line, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(timeoutMs));
+    while (m_lines.isEmpty()) {
+        const Result readable = waitFor(POLLIN, deadline);
+        if (readable != Done)
+            return readable;
         char buffer[1024];
         const ssize_t count = ::read(m_fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
+        if (count < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (count == 0) {
             m_error = QStringLiteral("%1 closed the link").arg(m_path);
@@ -130,5 +157,5 @@ LinkDevice::Wait LinkDevice::nextLine(QByteArray *line, int timeoutMs)
         m_lines += m_splitter.feed(QByteArray(buffer, int(count)));
     }
     *line = m_lines.takeFirst();
-    return GotLine;
+    return Done;
 }

@@ -2,6 +2,8 @@
 
 #include "protocol/hostlink.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStringList>
 
 namespace LinkFormat {
@@ -40,6 +42,18 @@ QString levelText(const QString &payload)
     return isNumber ? QStringLiteral("%1 %").arg(level) : QStringLiteral("? (\"%1\")").arg(payload);
 }
 
+QString statusMeaning(int code)
+{
+    return code == 0 ? QStringLiteral("ready") : QStringLiteral("fault reported by the print engine");
+}
+
+QString statusText(const QString &payload)
+{
+    bool isNumber = false;
+    const int code = payload.toInt(&isNumber);
+    return isNumber ? QStringLiteral("%1 (%2)").arg(code).arg(statusMeaning(code)) : payload;
+}
+
 QString progressBar(int percent, int width)
 {
     const int bounded = qBound(0, percent, 100);
@@ -73,6 +87,18 @@ QString watchLine(const QDateTime &when, const QByteArray &line)
             text += QStringLiteral("\\x%1").arg(value, 2, 16, QLatin1Char('0'));
     }
     return when.toString(QStringLiteral("HH:mm:ss.zzz")) + QStringLiteral("  ") + text;
+}
+
+QByteArray watchJson(const QDateTime &when, const QByteArray &line)
+{
+    const Reply reply = parseReply(line);
+    QJsonObject object{{QStringLiteral("time"), when.toString(Qt::ISODateWithMs)},
+                       {QStringLiteral("line"), QString::fromLatin1(line)}};
+    if (reply.id >= 0) {
+        object.insert(QStringLiteral("id"), reply.id);
+        object.insert(QStringLiteral("payload"), reply.payload);
+    }
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
 QString versionText(const QString &payload)

@@ -32,6 +32,11 @@ Reply parseReply(const QByteArray &line);
 // A level number as a percentage: "42" -> "42 %".
 QString levelText(const QString &payload);
 
+// What a status code means: "ready" for 0.
+QString statusMeaning(int code);
+// A status code with its meaning: "0 (ready)".
+QString statusText(const QString &payload);
+
 // "[#########-----------]  45 %", the bar `width` characters wide.
 QString progressBar(int percent, int width = 30);
 
@@ -44,6 +49,10 @@ QString transferText(const QString &name, qint64 sent, qint64 total, qint64 elap
 // One line as `watch` shows it: a time stamp, then the text with control
 // bytes written as escapes.
 QString watchLine(const QDateTime &when, const QByteArray &line);
+
+// One line as `watch --json` shows it: an object with the time stamp, the
+// line, and its id and payload when its prefix is known.
+QByteArray watchJson(const QDateTime &when, const QByteArray &line);
 
 // The "~U,SOFTVER," payload: package version, engine version.
 QString versionText(const QString &payload);

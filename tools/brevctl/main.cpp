@@ -1,6 +1,7 @@
 #include "commandline.h"
 #include "commands.h"
 #include "commandtable.h"
+#include "interruption.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -24,6 +25,7 @@ int main(int argc, char *argv[])
     case CommandLine::Run:
         break;
     }
-    Console console{out, err, bool(isatty(STDOUT_FILENO))};
+    Interruption::catchSignals();
+    Console console{out, err, bool(isatty(STDERR_FILENO))};
     return runCommand(line, console);
 }

@@ -5,6 +5,8 @@
 
 #include <QCryptographicHash>
 #include <QHash>
+#include <QJsonValue>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -25,6 +27,7 @@ QString formatted(const QueryItem &item, const QString &payload)
 {
     switch (item.format) {
     case Format::Level: return LinkFormat::levelText(payload);
+    case Format::Status: return LinkFormat::statusText(payload);
     case Format::Version: return LinkFormat::versionText(payload);
     case Format::Network: return LinkFormat::networkText(payload);
     case Format::Text: break;
@@ -58,10 +61,50 @@ QString answerText(const QList<QueryItem> &items, const QHash<int, QString> &ans
     return rows.join(QLatin1Char('\n'));
 }
 
-bool isWholeJob(const QByteArray &content)
+QJsonObject answerJson(const QList<QueryItem> &items, const QHash<int, QString> &answers)
 {
-    const int jobMarker = content.indexOf(literal(JobEndCount));
-    return jobMarker >= 0 && content.indexOf(literal(JobEndMarker), jobMarker) > jobMarker;
+    QJsonObject object;
+    for (const QueryItem &item : items) {
+        const bool answered = answers.contains(item.replyId);
+        const QString payload = answers.value(item.replyId);
+        const QStringList fields = payload.split(QLatin1Char(','));
+        const QString key = QString::fromLatin1(item.label).toLower().replace(QLatin1Char(' '), QLatin1Char('_'));
+        const auto number = [&](const QString &text) {
+            bool isNumber = false;
+            const int value = text.toInt(&isNumber);
+            return answered && isNumber ? QJsonValue(value) : QJsonValue();
+        };
+        const auto text = [&](const QString &value) { return answered ? QJsonValue(value) : QJsonValue(); };
+        switch (item.format) {
+        case Format::Level:
+            object.insert(key, number(payload));
+            break;
+        case Format::Status:
+            object.insert(key, number(payload));
+            object.insert(key + QLatin1String("_text"), text(LinkFormat::statusMeaning(payload.toInt())));
+            break;
+        case Format::Text:
+            object.insert(key, text(payload));
+            break;
+        case Format::Version:
+            object.insert(QStringLiteral("package"), text(fields.value(0)));
+            object.insert(QStringLiteral("engine"), text(payload.section(QLatin1Char(','), 1)));
+            break;
+        case Format::Network:
+            object.insert(QStringLiteral("mode"), number(fields.value(0)));
+            object.insert(QStringLiteral("address"), text(fields.value(1)));
+            object.insert(QStringLiteral("netmask"), text(fields.value(2)));
+            object.insert(QStringLiteral("gateway"), text(fields.value(3)));
+            object.insert(QStringLiteral("extra"), text(fields.value(4)));
+            break;
+        }
+    }
+    return object;
+}
+
+QByteArray readingProbe()
+{
+    return literal(SoftwareVersion) + literal(PrinterStatus);
 }
 
 QByteArray transfer(const QString &name, const QByteArray &content)

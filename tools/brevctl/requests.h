@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -9,7 +10,7 @@
 // What brevctl sends to the printer, and which answers a query waits for.
 namespace Requests {
 
-enum class Format { Level, Text, Version, Network };
+enum class Format { Level, Text, Status, Version, Network };
 
 // One value a query shows: the request that asks for it and the answer
 // line's id. Several values may share one request ("RI1REQ" answers both
@@ -29,10 +30,15 @@ QByteArray queryBytes(const QList<QueryItem> &items);
 // without an answer reads "no answer".
 QString answerText(const QList<QueryItem> &items, const QHash<int, QString> &answers);
 
-// Whether `content` holds a job the printer will print: a job marker ("^K")
-// and an end marker ("E" CR LF) after it. Without them the printer keeps the
-// bytes as the start of the next job.
-bool isWholeJob(const QByteArray &content);
+// The same as JSON: each item under its label in lower case with "_" for
+// blanks; levels and codes as numbers, version and network as their fields;
+// null for an item without an answer.
+QJsonObject answerJson(const QList<QueryItem> &items, const QHash<int, QString> &answers);
+
+// Queries the printer answers only once it reads the link, whatever it
+// did before: an answer to them sent after a job or a command shows that
+// the printer has read that too and reads again.
+QByteArray readingProbe();
 
 // "^XFER,<name>,<size>,<md5 hex>\r\n" followed by the content.
 QByteArray transfer(const QString &name, const QByteArray &content);

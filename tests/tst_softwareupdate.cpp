@@ -144,10 +144,21 @@ private slots:
         QCOMPARE(link.gadget.countLines("~U,PROGRESS,0\r\n"), 1);
         const QStringList calls = link.env.calls(QStringLiteral("dpkg"));
         QCOMPARE(calls.size(), 1);
-        QVERIFY2(calls[0].startsWith("--force-downgrade --install " + link.env.updateDir())
-                     && calls[0].endsWith("cvipc_2.0.deb"), qPrintable(calls[0]));
+        QVERIFY2(calls[0].startsWith("--force-downgrade --install ") && calls[0].endsWith("cvipc_2.0.deb"),
+                 qPrintable(calls[0]));
         QVERIFY(link.gadget.send("~U,SOFTVER\r\n"));
         QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines("~U,SOFTVER,2.0,2.3\r\n"), 1, lineWaitMs);
+    }
+
+    // Where the board holds a maker's key, a package not signed by it is
+    // refused with its own code, and dpkg never sees it.
+    void unsignedPackageRefusedWhereTheMakersKeyIs()
+    {
+        DaemonLink link;
+        QVERIFY(QDir().mkpath(link.env.debsigRoot() + QStringLiteral("/etc/debsig/policies/0123456789ABCDEF")));
+        QVERIFY(link.gadget.send(transfer("cvipc_2.0.deb", "a package")));
+        QTRY_COMPARE_WITH_TIMEOUT(link.gadget.countLines(errorLine(5)), 1, lineWaitMs);
+        QVERIFY(link.env.calls(QStringLiteral("dpkg")).isEmpty());
     }
 
     // A header cut by the end of a read waits for the rest of its line: the

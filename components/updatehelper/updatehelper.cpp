@@ -13,6 +13,8 @@
 
 namespace {
 
+// A status that is none of the installer's own (a crash, a failure of the
+// launcher around it) counts as a failed installation.
 int hostLinkCode(int installerStatus)
 {
     switch (installerStatus) {
@@ -36,8 +38,8 @@ UpdateHelper::UpdateHelper(const QString &installer, QObject *parent)
     connect(&m_installing, &QProcess::errorOccurred, this, &UpdateHelper::onErrorOccurred);
 }
 
-// An installation still running is ended with the helper, and its end must not
-// reach an installer half destroyed.
+// An installation still running is ended with the helper, and its end must
+// not reach a helper half destroyed.
 UpdateHelper::~UpdateHelper()
 {
     m_installing.disconnect(this);

@@ -89,8 +89,12 @@ private slots:
         auto *install = new Install({"a.deb"});
         install->env.setAction(QStringLiteral("dpkg"), QStringLiteral("touch '%1'; sleep 30\n")
                                                            .arg(install->env.path(QStringLiteral("started"))));
+        // The copy that the ended installer leaves behind goes with the test's folder.
+        const QByteArray tmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", install->env.path(QString()).toLocal8Bit());
         install->install(QStringLiteral("a.deb"), false);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(install->env.path(QStringLiteral("started"))), installWaitMs);
+        qputenv("TMPDIR", tmp);
         delete install;
     }
 

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Installs the maker's public key into a board's root file system, so that
 # the daemon's installer accepts only packages the maker signed (with
-# "debsigs --sign=origin"). Writes, for the key and each of its subkeys that
-# can sign, with ID the key's long id:
+# "debsigs --sign=origin"). Writes, for each key in KEYFILE whose primary key
+# signs (debsig-verify takes no signature by a subkey), with ID its long id:
 #
 #   ROOT/usr/share/debsig/keyrings/ID/maker.gpg    the public key
 #   ROOT/etc/debsig/policies/ID/brevdaemon.pol     the debsig-verify policy
@@ -21,9 +21,9 @@ root=$1
 keyfile=$2
 
 ids=$(gpg --batch --with-colons --show-keys "$keyfile" |
-    awk -F: '($1 == "pub" || $1 == "sub") && $12 ~ /s/ { print $5 }')
+    awk -F: '$1 == "pub" && $12 ~ /s/ { print $5 }')
 if [ -z "$ids" ]; then
-    echo "$0: $keyfile holds no key that can sign" >&2
+    echo "$0: $keyfile holds no key whose primary key can sign" >&2
     exit 1
 fi
 for id in $ids; do

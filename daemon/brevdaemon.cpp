@@ -21,6 +21,7 @@ Brevdaemon::Brevdaemon(const DaemonSettings &settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
     , m_jobFileRoom(settings.jobFileReserveBytes)
+    , m_updateHelper(settings.packageInstaller)
 {
     initPackageDatabase();
 

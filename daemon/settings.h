@@ -13,6 +13,7 @@ struct DaemonSettings
     QString updateDir = QStringLiteral("/Home/");
     QString printProgram = QStringLiteral("lp");
     QString updateProgram = QStringLiteral("/usr/bin/Fenwick");
+    QString packageInstaller = QStringLiteral("/usr/libexec/brevdaemon/install-package");
 
     int reinitIntervalMs = 5000;
     int pingIntervalMs = 5000;

@@ -52,6 +52,7 @@ const char *errorMeaning(int code)
     case InstallerNotStarted: return "the installer could not be started";
     case InstallFailed: return "installing the package failed, or it would have been a downgrade";
     case PackageNotKept: return "the printer could not keep the package for installing";
+    case PackageNotSigned: return "the package is not signed by the maker's key";
     case DigestMismatch: return "the file arrived damaged (MD5 digest mismatch)";
     case TransferHeaderRefused: return "the printer refused the transfer header";
     case TransferNameRefused: return "the printer refused the file name";

@@ -33,13 +33,14 @@ enum MessageId : int {
     KeepAlive = 999,
 };
 
-// Codes of the "~U,ERROR," line: the update installer's own (1 to 4) and
+// Codes of the "~U,ERROR," line: the update installer's own (1 to 5) and
 // the daemon's.
 enum ErrorCode : int {
     UpdateHoldsNoPackage = 1,    // installer: the file is gone or no .deb package
     InstallerNotStarted = 2,     // installer: dpkg could not be started
     InstallFailed = 3,           // installer: dpkg failed on the package or refused a downgrade
     PackageNotKept = 4,          // installer: the package could not be set aside for installing
+    PackageNotSigned = 5,        // installer: the board holds the maker's key, and the package is not signed by it
     DigestMismatch = 15,
     TransferHeaderRefused = 31,  // incomplete header, or fewer than four fields
     TransferNameRefused = 32,    // empty name, or one holding "/", ".." or a control byte

@@ -46,7 +46,7 @@ die() {
 }
 
 # What the board runs besides the project's packages and their dependencies.
-packages="systemd-sysv dbus udev kmod procps libqt5dbus5 libqapt3 cups-daemon cups-client"
+packages="systemd-sysv dbus udev kmod procps libqt5dbus5 libqapt3 cups-daemon cups-client debsig-verify"
 case $arch in
 amd64)
     qemu="qemu-system-x86_64"

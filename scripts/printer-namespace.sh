@@ -9,6 +9,9 @@
 #   /Home                STATE/Home
 #   /tmp                 a private, empty tmpfs
 #   /usr/bin/Fenwick     a stub that records its arguments in STATE/Fenwick.calls
+#   /usr/libexec/brevdaemon/install-package
+#                        the package installer named by BREV_INSTALLER (the
+#                        build tree's), which runs the stub dpkg
 #   dpkg (on PATH)       the same kind of stub: STATE/dpkg.calls; a number in
 #                        STATE/dpkg.exit becomes its exit status
 #   APT_CONFIG           a package database that lists only "cvipc" 1.0
@@ -48,6 +51,11 @@ if [ ! -x "$link_program" ]; then
     echo "$0: BREV_LINK must name the link program (build/tools/simulator/brevlink)" >&2
     exit 2
 fi
+installer=${BREV_INSTALLER:-}
+if [ ! -x "$installer" ]; then
+    echo "$0: BREV_INSTALLER must name the package installer (build/components/packageinstaller/install-package)" >&2
+    exit 2
+fi
 
 link_pid=""
 program_pid=""
@@ -80,7 +88,9 @@ start_link() {
     done
 }
 
-mkdir -p "$state/bin" "$state/Home" "$state/root" "$state/usrbin/upper" "$state/usrbin/work"
+mkdir -p "$state/bin" "$state/Home" "$state/root" "$state/usrbin/upper" "$state/usrbin/work" \
+    "$state/libexec/upper/brevdaemon" "$state/libexec/work"
+cp "$installer" "$state/libexec/upper/brevdaemon/install-package"
 "$scripts/fake-machine.sh" "$state" dpkg Fenwick
 start_link
 
@@ -127,6 +137,9 @@ PATH="$state/bin:$PATH" APT_CONFIG="$state/apt/apt.conf" \
         mount -t overlay overlay \
             -o "lowerdir=/usr/bin,upperdir=$state/usrbin/upper,workdir=$state/usrbin/work" "$root/usr/bin"
         cp "$state/bin/Fenwick" "$root/usr/bin/Fenwick"
+        # The package installer, over the machine'"'"'s /usr/libexec.
+        mount -t overlay overlay \
+            -o "lowerdir=/usr/libexec,upperdir=$state/libexec/upper,workdir=$state/libexec/work" "$root/usr/libexec"
         cd /
         exec chroot "$root" "$@"' redirect "$state" "$@" &
 program_pid=$!

@@ -16,7 +16,7 @@ build=${1:-build}
 if [ "${2:-}" != "--built" ]; then
     scripts/install-deps.sh --run
     cmake -S . -B "$build" >/dev/null
-    cmake --build "$build" -j"$(nproc)" --target brevdaemon brevsim brevctl brevlink
+    cmake --build "$build" -j"$(nproc)" --target brevdaemon packageinstaller brevsim brevctl brevlink
     # The mount namespace needs root; the build stays the caller's.
     [ "$(id -u)" -eq 0 ] || exec sudo "$0" "$build" --built
 fi
@@ -24,6 +24,7 @@ fi
 build=$(realpath "$build")
 brevsim=$build/tools/simulator/brevsim
 export BREV_LINK="$build/tools/simulator/brevlink"
+export BREV_INSTALLER="$build/components/packageinstaller/install-package"
 bus_pid=""
 simulator_pid=""
 printer_pid=""

@@ -36,7 +36,7 @@ struct Install
     TestEnv env;
     QList<double> progress; // outlives the helper, which may report as it ends
     QList<int> errors;
-    UpdateHelper helper;
+    UpdateHelper helper{QStringLiteral(BREV_PACKAGE_INSTALLER)};
 };
 
 } // namespace
@@ -45,7 +45,43 @@ class UpdateHelperTest : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_signing; // see tests/harness/signed-packages.sh
+
 private slots:
+    void initTestCase()
+    {
+        QCOMPARE(QProcess::execute(QStringLiteral("sh"), {QStringLiteral(BREV_SOURCE_DIR "/tests/harness/signed-packages.sh"),
+                                                         m_signing.path()}), 0);
+    }
+
+    // With the maker's key on the board only a package signed by it reaches
+    // dpkg; without a key every package does.
+    void installsWhatTheMakersKeySigned_data()
+    {
+        QTest::addColumn<QString>("package");
+        QTest::addColumn<bool>("keyInstalled");
+        QTest::addColumn<int>("error");
+        QTest::newRow("unsigned") << "unsigned.deb" << true << int(HostLink::PackageNotSigned);
+        QTest::newRow("signed by another key") << "other.deb" << true << int(HostLink::PackageNotSigned);
+        QTest::newRow("signed by the maker") << "maker.deb" << true << 0;
+        QTest::newRow("unsigned, no key") << "unsigned.deb" << false << 0;
+    }
+
+    void installsWhatTheMakersKeySigned()
+    {
+        QFETCH(QString, package);
+        QFETCH(bool, keyInstalled);
+        QFETCH(int, error);
+        Install install({});
+        install.put(package, fileContent(m_signing.filePath(package)));
+        if (keyInstalled)
+            qputenv("BREVDAEMON_DEBSIG_ROOT", m_signing.filePath(QStringLiteral("debsig")).toLocal8Bit());
+        install.install(package, false);
+        QTRY_COMPARE_WITH_TIMEOUT(install.progress.size() + install.errors.size(), 2, installWaitMs);
+        QCOMPARE(install.errors.value(0), error);
+        QCOMPARE(install.env.calls(QStringLiteral("dpkg")).size(), error ? 0 : 1);
+    }
+
     // An installer that ends while its dpkg runs (the daemon stopping mid
     // update) ends dpkg with it, without reporting into the ended installer.
     void endsWhileDpkgRuns()
@@ -53,8 +89,12 @@ private slots:
         auto *install = new Install({"a.deb"});
         install->env.setAction(QStringLiteral("dpkg"), QStringLiteral("touch '%1'; sleep 30\n")
                                                            .arg(install->env.path(QStringLiteral("started"))));
+        // The copy that the ended installer leaves behind goes with the test's folder.
+        const QByteArray tmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", install->env.path(QString()).toLocal8Bit());
         install->install(QStringLiteral("a.deb"), false);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(install->env.path(QStringLiteral("started"))), installWaitMs);
+        qputenv("TMPDIR", tmp);
         delete install;
     }
 
@@ -78,7 +118,7 @@ private slots:
         QVERIFY(QDir(install.env.updateDir() + QStringLiteral(".pending")).isEmpty());
     }
 
-    // As a systemd service the installer leaves its sandbox: dpkg runs as a
+    // As a systemd service the installer leaves its sandbox: it runs as a
     // unit of its own through systemd-run, which waits for it and passes its
     // exit status on, so a failing package still fails the installation.
     void underSystemdDpkgRunsInAUnitOfItsOwn()
@@ -96,7 +136,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(install.errors, QList<int>{HostLink::InstallFailed}, installWaitMs);
         const QStringList units = install.env.calls(QStringLiteral("systemd-run"));
         QCOMPARE(units.size(), 1);
-        QVERIFY2(units[0].contains(QStringLiteral("--wait")) && units[0].contains(QStringLiteral("-- dpkg ")),
+        QVERIFY2(units[0].contains(QStringLiteral("--wait")) && units[0].contains(QStringLiteral("-- " BREV_PACKAGE_INSTALLER " ")),
                  qPrintable(units[0]));
     }
 

@@ -2,6 +2,7 @@
 
 #include "protocol/hostlink.h"
 
+#include <installeroutcome.h>
 #include <unitlauncher.h>
 
 #include <QDir>
@@ -10,20 +11,38 @@
 
 #include <unistd.h>
 
-UpdateHelper::UpdateHelper(QObject *parent)
-    : QObject(parent)
+namespace {
+
+// A status that is none of the installer's own (a crash, a failure of the
+// launcher around it) counts as a failed installation.
+int hostLinkCode(int installerStatus)
 {
-    m_dpkg.setProcessChannelMode(QProcess::ForwardedChannels);
-    connect(&m_dpkg, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
-            this, &UpdateHelper::onFinished);
-    connect(&m_dpkg, &QProcess::errorOccurred, this, &UpdateHelper::onErrorOccurred);
+    switch (installerStatus) {
+    case NoPackageFile: return HostLink::UpdateHoldsNoPackage;
+    case NotCopied: return HostLink::PackageNotKept;
+    case NotSignedByMaker: return HostLink::PackageNotSigned;
+    case DpkgNotStarted: return HostLink::InstallerNotStarted;
+    default: return HostLink::InstallFailed;
+    }
 }
 
-// A dpkg still running is ended with the installer, and its end must not
-// reach an installer half destroyed.
+} // namespace
+
+UpdateHelper::UpdateHelper(const QString &installer, QObject *parent)
+    : QObject(parent)
+    , m_installer(installer)
+{
+    m_installing.setProcessChannelMode(QProcess::ForwardedChannels);
+    connect(&m_installing, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
+            this, &UpdateHelper::onFinished);
+    connect(&m_installing, &QProcess::errorOccurred, this, &UpdateHelper::onErrorOccurred);
+}
+
+// An installation still running is ended with the helper, and its end must
+// not reach a helper half destroyed.
 UpdateHelper::~UpdateHelper()
 {
-    m_dpkg.disconnect(this);
+    m_installing.disconnect(this);
 }
 
 void UpdateHelper::installLocalUpdate(const QString &package, bool allowDowngrade)
@@ -62,14 +81,12 @@ void UpdateHelper::startNext()
 {
     const Installation &next = m_waiting.first();
     emit ProgressChanged(0.0);
-    // dpkg downgrades by default; both ways are spelt out so that a local
-    // dpkg configuration cannot turn the flag around.
-    const QString downgrade = next.allowDowngrade ? QStringLiteral("--force-downgrade")
-                                                  : QStringLiteral("--refuse-downgrade");
+    QStringList arguments{next.package};
+    if (next.allowDowngrade)
+        arguments.prepend(QStringLiteral("--allow-downgrade"));
     // dpkg writes all over the system, which the daemon's service may not.
-    const UnitLauncher::Command dpkg = UnitLauncher::outsideSandbox(
-        QStringLiteral("dpkg"), {downgrade, QStringLiteral("--install"), next.package});
-    m_dpkg.start(dpkg.program, dpkg.arguments);
+    const UnitLauncher::Command installer = UnitLauncher::outsideSandbox(m_installer, arguments);
+    m_installing.start(installer.program, installer.arguments);
 }
 
 void UpdateHelper::onFinished(int exitCode, QProcess::ExitStatus status)
@@ -77,14 +94,14 @@ void UpdateHelper::onFinished(int exitCode, QProcess::ExitStatus status)
     if (status == QProcess::NormalExit && exitCode == 0)
         emit ProgressChanged(100.0);
     else
-        emit ErrorOccurred(HostLink::InstallFailed);
+        emit ErrorOccurred(hostLinkCode(status == QProcess::NormalExit ? exitCode : -1));
     endCurrent();
 }
 
 void UpdateHelper::onErrorOccurred(QProcess::ProcessError error)
 {
     if (error != QProcess::FailedToStart)
-        return; // a dpkg that ran reports through onFinished()
+        return; // an installer that ran reports through onFinished()
     emit ErrorOccurred(HostLink::InstallerNotStarted);
     endCurrent();
 }

@@ -17,6 +17,7 @@ bool PrinterNamespace::start(const QString &daemon)
     m_launcher.setProcessChannelMode(QProcess::ForwardedChannels);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("BREV_LINK"), QStringLiteral(BREV_LINK));
+    environment.insert(QStringLiteral("BREV_INSTALLER"), QStringLiteral(BREV_PACKAGE_INSTALLER));
     m_launcher.setProcessEnvironment(environment);
     // Should the test process die, the script still gets its signal to clean up.
     m_launcher.start(QStringLiteral("setpriv"),

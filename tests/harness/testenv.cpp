@@ -43,11 +43,13 @@ TestEnv::TestEnv()
                                              QStringLiteral("lp"), QStringLiteral("dpkg"), QStringLiteral("Fenwick")});
     qputenv("PATH", (path(QStringLiteral("bin")) + QLatin1Char(':')).toLocal8Bit() + qgetenv("PATH"));
     qputenv("APT_CONFIG", path(QStringLiteral("apt/apt.conf")).toLocal8Bit());
+    qputenv("BREVDAEMON_DEBSIG_ROOT", debsigRoot().toLocal8Bit());
 }
 
 TestEnv::~TestEnv()
 {
     qputenv("PATH", m_path);
+    qunsetenv("BREVDAEMON_DEBSIG_ROOT");
     if (m_hadAptConfig)
         qputenv("APT_CONFIG", m_aptConfig);
     else
@@ -61,6 +63,7 @@ DaemonSettings TestEnv::settings(const QString &gadgetPath) const
     settings.jobFilePath = jobFilePath();
     settings.updateDir = updateDir();
     settings.updateProgram = path(QStringLiteral("bin/Fenwick"));
+    settings.packageInstaller = QStringLiteral(BREV_PACKAGE_INSTALLER);
     // Each interval its own value, so that a timer started with another's
     // interval shows.
     settings.reinitIntervalMs = 700;

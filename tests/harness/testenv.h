@@ -14,8 +14,10 @@ bool writeFile(const QString &path, const QByteArray &content);
 // A scratch world for one test: a temp dir with the job file and the update
 // directory, stub programs first on PATH ("lp", "dpkg" and the update
 // program, each recording its arguments one call per line), and an
-// APT_CONFIG whose package database lists only "cvipc" 1.0. PATH and
-// APT_CONFIG are restored when it ends.
+// APT_CONFIG whose package database lists only "cvipc" 1.0, and a root for
+// the update installer's debsig folders that holds no maker's key
+// (debsigRoot(), BREVDAEMON_DEBSIG_ROOT). PATH and APT_CONFIG are restored
+// when it ends.
 class TestEnv
 {
 public:
@@ -30,6 +32,7 @@ public:
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
     QString jobFilePath() const { return path(QStringLiteral("temp.cvzl")); }
+    QString debsigRoot() const { return path(QStringLiteral("debsig")); }
     QString updateDir() const { return path(QStringLiteral("Home")) + QLatin1Char('/'); }
     QByteArray jobFile() const;
 

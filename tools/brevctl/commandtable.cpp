@@ -157,7 +157,9 @@ const QList<Command> &commandTable()
          "printer reports an error. The printer stores the file under its base\n"
          "name and installs only Debian packages: a name that does not end in\n"
          ".deb, holds a comma or a control character, or a file that dpkg-deb\n"
-         "--info does not take as a package is refused before anything is sent.\n\n"
+         "--info does not take as a package is refused before anything is sent.\n"
+         "A printer that holds its maker's key installs only packages signed by\n"
+         "it (debsigs --sign=origin -k KEY FILE) and answers others with error 5.\n\n"
          "Interrupted while sending, brevctl holds the device until the printer\n"
          "has given up the file (it waits for 10 s of silence), so that the next\n"
          "command is not taken as file data; a second Ctrl-C leaves at once.",

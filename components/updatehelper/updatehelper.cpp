@@ -68,7 +68,8 @@ void UpdateHelper::startNext()
                                                   : QStringLiteral("--refuse-downgrade");
     // dpkg writes all over the system, which the daemon's service may not.
     const UnitLauncher::Command dpkg = UnitLauncher::outsideSandbox(
-        QStringLiteral("dpkg"), {downgrade, QStringLiteral("--install"), next.package});
+        UnitLauncher::RootJob::InstallPackage, QStringLiteral("dpkg"),
+        {downgrade, QStringLiteral("--install"), next.package});
     m_dpkg.start(dpkg.program, dpkg.arguments);
 }
 

@@ -4,8 +4,9 @@
 #include <QObject>
 #include <QProcess>
 
-// Installs update packages with "dpkg --install", run asynchronously (as a
-// unit of its own under systemd, outside the daemon's sandbox). Each
+// Installs update packages with "dpkg --install", run asynchronously (under
+// systemd by the package's install unit, as root, outside the daemon's
+// sandbox). Each
 // call names the one package file to install, the file that a transfer has
 // just received and verified; nothing else in its folder is touched, so a
 // file that failed its check, came cut short or was installed before is

@@ -1,9 +1,11 @@
 #include "daemon/brevdaemon.h"
 
+#include "protocol/diskreserve.h"
 #include "protocol/hostlink.h"
 #include "daemon/logcategories.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <unistd.h>
@@ -19,6 +21,16 @@ constexpr int printProgramWaitMs = 60000;
 int markerArgument(char byte)
 {
     return byte >= '0' && byte <= '9' ? byte - '0' : 0;
+}
+
+// A job that lp did not take is kept beside the next one as a copy: under
+// systemd the job file is the package's own, which the daemon may write but
+// neither move nor remove. The copy is made only where its file system keeps
+// its reserve.
+bool keepFailedJob(const QString &jobFile, const QString &failedJob, qint64 reserve)
+{
+    QFile::remove(failedJob);
+    return QFileInfo(jobFile).size() <= roomAboveReserve(jobFile, reserve) && QFile::copy(jobFile, failedJob);
 }
 
 } // namespace
@@ -89,12 +101,12 @@ void Brevdaemon::submitJob()
         lp.waitForFinished();
     }
     const QString failedJob = m_settings.jobFilePath + QStringLiteral(".failed");
-    QFile::remove(failedJob);
-    QFile::rename(m_settings.jobFilePath, failedJob);
+    const bool kept = keepFailedJob(m_settings.jobFilePath, failedJob, m_settings.jobFileReserveBytes);
     qCCritical(logJobs).noquote() << "print job not taken:" << m_settings.printProgram
                        << (lp.error() == QProcess::UnknownError ? QStringLiteral("exit status %1").arg(lp.exitCode())
                                                                 : lp.errorString())
-                       << QString::fromLocal8Bit(lp.readAll()).trimmed() << "- job kept as" << failedJob;
+                       << QString::fromLocal8Bit(lp.readAll()).trimmed()
+                       << (kept ? QStringLiteral("- job kept as ") + failedJob : QStringLiteral("- job not kept"));
     restartPort();
 }
 

@@ -41,8 +41,8 @@ void Brevdaemon::startUpdateProgram()
         qCWarning(logUpdate) << "update program still running: no other started";
         return;
     }
-    const UnitLauncher::Command command =
-        UnitLauncher::outsideSandbox(m_settings.updateProgram, {QStringLiteral("--internal-usb")});
+    const UnitLauncher::Command command = UnitLauncher::outsideSandbox(
+        UnitLauncher::RootJob::UpdateProgram, m_settings.updateProgram, {QStringLiteral("--internal-usb")});
     m_updateProgram.start(command.program, command.arguments);
     if (!m_updateProgram.waitForStarted())
         qCWarning(logUpdate).noquote() << "update program not started:" << m_updateProgram.errorString();

@@ -234,7 +234,9 @@ write_share() {
     } > "$share/run"
 }
 
-exec 9>"$board_cache/lock"
+# One lock per architecture: each root is its own, and an armhf root, built
+# under qemu-user, takes long enough to hold up every amd64 run otherwise.
+exec 9>"$board_cache/lock-$arch"
 flock 9
 prepare_root
 flock -u 9

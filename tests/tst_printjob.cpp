@@ -182,6 +182,25 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(link.log.count(failedQuery), 1, 10000);
     }
 
+    // A failed job is kept as a copy (the job file itself may not be the
+    // daemon's to move), and only while the copy leaves the reserve free.
+    void failedJobIsCopiedOnlyAboveTheReserve()
+    {
+        SmallFileSystem tmp(512 * 1024);
+        if (!tmp.mounted())
+            QSKIP(qPrintable(tmp.why()));
+        DaemonLink link([&](DaemonLink &link) {
+            link.settings.jobFilePath = tmp.path(QStringLiteral("temp.cvzl"));
+            link.settings.jobFileReserveBytes = 128 * 1024;
+        });
+        link.env.setExitCode(QStringLiteral("lp"), 1);
+        link.gadget.sendFromThread("^K1" + QByteArray(300 * 1024, 'd') + "E\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(link.log.count(QStringLiteral("- job not kept")), 1, 20000);
+        link.gadget.waitSent();
+        QVERIFY(!QFile::exists(tmp.path(QStringLiteral("temp.cvzl.failed"))));
+        QVERIFY(tmp.freeBytes() >= 128 * 1024);
+    }
+
     // A job without an end marker on a small file system stops growing at
     // its file's reserve; a job file that refuses bytes (a device that is
     // always full) stops at its first failure. Either is logged once per job

@@ -118,28 +118,6 @@ private slots:
         QVERIFY(QDir(install.env.updateDir() + QStringLiteral(".pending")).isEmpty());
     }
 
-    // As a systemd service the installer leaves its sandbox: it runs as a
-    // unit of its own through systemd-run, which waits for it and passes its
-    // exit status on, so a failing package still fails the installation.
-    void underSystemdDpkgRunsInAUnitOfItsOwn()
-    {
-        Install install({"a.deb"});
-        const QString runner = install.env.path(QStringLiteral("bin/systemd-run"));
-        QVERIFY(writeFile(runner, QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1'\n"
-                                                 "while [ \"$1\" != -- ]; do shift; done\nshift\nexec \"$@\"\n")
-                                      .arg(install.env.path(QStringLiteral("systemd-run.calls"))).toLocal8Bit()));
-        QFile::setPermissions(runner, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        install.env.setExitCode(QStringLiteral("dpkg"), 1);
-        qputenv("INVOCATION_ID", "0123456789abcdef0123456789abcdef");
-        install.install(QStringLiteral("a.deb"), false);
-        qunsetenv("INVOCATION_ID");
-        QTRY_COMPARE_WITH_TIMEOUT(install.errors, QList<int>{HostLink::InstallFailed}, installWaitMs);
-        const QStringList units = install.env.calls(QStringLiteral("systemd-run"));
-        QCOMPARE(units.size(), 1);
-        QVERIFY2(units[0].contains(QStringLiteral("--wait")) && units[0].contains(QStringLiteral("-- " BREV_PACKAGE_INSTALLER " ")),
-                 qPrintable(units[0]));
-    }
-
     void failureEndsTheInstallation_data()
     {
         QTest::addColumn<QString>("package");

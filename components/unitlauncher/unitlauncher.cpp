@@ -4,16 +4,27 @@
 
 namespace UnitLauncher {
 
-Command outsideSandbox(const QString &program, const QStringList &arguments)
+namespace {
+
+const char *socketOf(RootJob job)
+{
+    switch (job) {
+    case RootJob::InstallPackage:
+        return "/run/brevdaemon/install";
+    case RootJob::UpdateProgram:
+        return "/run/brevdaemon/update";
+    }
+    Q_UNREACHABLE();
+}
+
+} // namespace
+
+Command outsideSandbox(RootJob job, const QString &program, const QStringList &arguments)
 {
     // systemd sets INVOCATION_ID for every service it runs.
     if (qEnvironmentVariableIsEmpty("INVOCATION_ID"))
         return {program, arguments};
-    // --wait passes the program's exit status on as systemd-run's own.
-    const QStringList unitArguments{QStringLiteral("--quiet"), QStringLiteral("--collect"),
-                                    QStringLiteral("--service-type=exec"), QStringLiteral("--wait"),
-                                    QStringLiteral("--description=brevdaemon: ") + program};
-    return {QStringLiteral("systemd-run"), unitArguments + QStringList{QStringLiteral("--"), program} + arguments};
+    return {QStringLiteral("/usr/libexec/brevdaemon/call-root"), QStringList{QLatin1String(socketOf(job))} + arguments};
 }
 
 } // namespace UnitLauncher

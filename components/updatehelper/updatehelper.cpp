@@ -85,7 +85,8 @@ void UpdateHelper::startNext()
     if (next.allowDowngrade)
         arguments.prepend(QStringLiteral("--allow-downgrade"));
     // dpkg writes all over the system, which the daemon's service may not.
-    const UnitLauncher::Command installer = UnitLauncher::outsideSandbox(m_installer, arguments);
+    const UnitLauncher::Command installer = UnitLauncher::outsideSandbox(
+        UnitLauncher::RootJob::InstallPackage, m_installer, arguments);
     m_installing.start(installer.program, installer.arguments);
 }
 

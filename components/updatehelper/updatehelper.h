@@ -13,8 +13,8 @@
 // system has none, a copy) in the folder ".pending" beside it, and the
 // installer program (install-package) is given that: a later transfer that
 // replaces the file under the same name cannot change what was verified. The
-// program runs asynchronously, as a unit of its own under systemd, outside
-// the daemon's sandbox; it copies the file once more, into a folder only it
+// program runs asynchronously; under systemd the package's install unit runs
+// it as root, outside the daemon's sandbox. It copies the file once more, into a folder only it
 // can write, checks the maker's signature where the board holds the maker's
 // key, and runs "dpkg --install". The set-aside file is removed when its
 // installation ends.

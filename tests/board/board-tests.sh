@@ -86,25 +86,85 @@ check "a print job reaches the CUPS queue's output byte for byte" \
 simulate r6 "emit r6 R6_PrintQueueComplete"
 check "brevctl print returns once the printer reads again" wait "$printing"
 
+# The job file is not the daemon's to move: a job lp did not take is kept
+# as a copy in the daemon's private /tmp.
+failed_job_kept() {
+    cupsreject board
+    printf '^K1refused jobE\r\n' > /tmp/refused
+    brevctl print /tmp/refused >/dev/null
+    kept=$?
+    cupsaccept board
+    [ "$kept" -eq 0 ] && cmp -s /tmp/refused "/proc/$(daemon_pid)/root/tmp/temp.cvzl.failed"
+}
+check "a job lp did not take is kept as a copy" failed_job_kept
+next_job_prints() {
+    printf '^K1next jobE\r\n' > /tmp/next
+    brevctl print /tmp/next >/dev/null &
+    printing=$!
+    wait_until 60 cmp -s /tmp/next /var/spool/board/out
+    printed=$?
+    simulate r6 "emit r6 R6_PrintQueueComplete"
+    wait "$printing" && [ "$printed" -eq 0 ]
+}
+check "the job after it prints" next_job_prints
+
 # --- updates -------------------------------------------------------------------
 
-installed_by_dpkg_unit() {
+installed_by_install_unit() {
     [ "$(dpkg-query -W -f='${Version}' cvipc)" = 2.0 ] &&
-        journalctl -b -o cat | grep -q "brevdaemon: dpkg"
+        journalctl -b -o cat -u 'brevdaemon-install@*' | grep -q "^Setting up cvipc (2.0)"
 }
 update_through_link() { brevctl -t 120 update "$1" >/dev/null; }
 make_cvipc 2.0
 check "an update through the link is installed and reported done" update_through_link /tmp/cvipc_2.0_all.deb
-check "dpkg installed it under systemd, as a unit of its own" installed_by_dpkg_unit
+check "dpkg installed it in the package's install unit, outside the daemon's" installed_by_install_unit
 check "the reported version follows the update" wait_until 10 reports_version 2.0
 
 update_program_outside_sandbox() {
     wait_until 10 test -s /var/log/fenwick-starts &&
-        grep -q "^--internal-usb " /var/log/fenwick-starts &&
+        grep -q "^--internal-usb .*/brevdaemon-update@" /var/log/fenwick-starts &&
         ! grep -q brevdaemon.service /var/log/fenwick-starts
 }
 printf '^UPDATE\r\n' | timeout 10 tee /dev/usb/lp0 >/dev/null
-check "^UPDATE starts the update program outside the daemon's sandbox" update_program_outside_sandbox
+check "^UPDATE starts the update program in the package's update unit" update_program_outside_sandbox
+
+# --- the daemon holds no root -------------------------------------------------
+
+# Field $2 of line $1 of the daemon's /proc status.
+daemon_status() { awk -v key="$1:" -v field="$2" '$1 == key { print $field }' "/proc/$(daemon_pid)/status"; }
+no_root_no_capability() {
+    [ "$(daemon_status Uid 2)" != 0 ] && [ "$(daemon_status Uid 3)" != 0 ] && [ "$(daemon_status Gid 3)" != 0 ] &&
+        for set in CapEff CapPrm CapBnd CapAmb; do
+            [ "$(daemon_status "$set" 2)" = 0000000000000000 ] || return 1
+        done
+}
+check "the daemon runs as a user of its own with no capability" no_root_no_capability
+
+# What the daemon's process may run, as its user and groups.
+as_daemon() {
+    setpriv --reuid="$(daemon_status Uid 2)" --regid="$(daemon_status Gid 2)" --init-groups "$@"
+}
+no_systemd_run() { as_daemon true && ! as_daemon systemd-run --quiet --wait --collect true 2>/dev/null; }
+check "systemd-run from the daemon's user is refused" no_systemd_run
+
+call_root=/usr/libexec/brevdaemon/call-root
+root_units_refuse() {
+    # Anything but a file in the set-aside folder, even from the daemon.
+    ! as_daemon timeout 60 "$call_root" /run/brevdaemon/install --force-downgrade --install /tmp/cvipc_1.0_all.deb &&
+        journalctl -b -o cat -u 'brevdaemon-install@*' | grep -q "request refused: not a file in" &&
+        # Nothing from anyone outside the daemon's group.
+        setpriv --reuid=nobody --regid=nogroup --clear-groups "$call_root" /run/brevdaemon/update 2>&1 |
+        grep -q "cannot connect: Permission denied" &&
+        [ "$(dpkg-query -W -f='${Version}' cvipc)" = 2.0 ] && [ "$(wc -l < /var/log/fenwick-starts)" = 1 ]
+}
+check "the root units do their one job for the daemon, and nothing else" root_units_refuse
+
+exposure() { systemd-analyze security brevdaemon.service 2>/dev/null | sed -n 's/.*Overall exposure level for brevdaemon.service: \([0-9.]*\).*/\1/p'; }
+exposure_at_most_before() {
+    echo "systemd-analyze security brevdaemon.service: $(exposure)"
+    awk "BEGIN { exit !($(exposure) <= 1.8) }"
+}
+check "systemd-analyze security rates the unit at most 1.8, as the root daemon" exposure_at_most_before
 
 # --- the daemon, its services and its device failing ------------------------------
 

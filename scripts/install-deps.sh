@@ -6,9 +6,8 @@ set -eu
 dir="$(dirname "$0")"
 "$dir/ensure-packages.sh" cmake g++ make pkg-config qtbase5-dev libqapt-dev dbus-daemon util-linux
 [ "${1:-}" != "--run" ] || exit 0
-# The end-to-end suite prints through a real CUPS scheduler; every shell
-# script is checked with shellcheck.
-"$dir/ensure-packages.sh" cups cups-client cups-bsd shellcheck
+# Every shell script is checked with shellcheck.
+"$dir/ensure-packages.sh" shellcheck
 # The sanitizer and fuzzing builds (scripts/sanitize.sh, scripts/fuzz.sh):
 # clang with its sanitizer runtimes and libFuzzer.
 "$dir/ensure-packages.sh" clang libclang-rt-14-dev

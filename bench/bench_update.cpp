@@ -102,15 +102,15 @@ Outcome daemonReceive(const Update &update, Run run)
     settings.transferSilenceMs = DaemonSettings().transferSilenceMs;
     Brevdaemon daemon(settings);
     const QString received = env.updateDir() + QStringLiteral("bench.bin");
-    const QByteArray header = "^XFER,bench.bin," + QByteArray::number(update.content.size()) + ','
-                              + update.digest.toHex() + "\r\n";
+    const QByteArray sent = "^XFER,bench.bin," + QByteArray::number(update.content.size()) + ','
+                            + update.digest.toHex() + "\r\n" + update.content;
     QElapsedTimer sinceStart;
     sinceStart.start();
     const LogCapture log;
 
     Outcome outcome;
     measure(run, outcome, [&] {
-        host->sendFromThread(header + update.content);
+        host->sendFromThread(sent);
         while (QFileInfo(received).size() < update.content.size() && sinceStart.elapsed() < giveUpMs)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
     });

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -26,34 +25,19 @@ PortReader::PortReader(int socket, int silenceMs)
 ssize_t PortReader::read(char *chunk, qint64 wanted)
 {
     for (;;) {
-        if (m_waiting == 0)
-            m_waiting = bytesWaiting();
-        qint64 asked = std::min(wanted, m_waiting);
-        if (asked == 0) {
-            if (!waitForBytes())
-                return HostSilent;
-            asked = wanted; // readable without bytes counted: the read tells why
-        }
-        const ssize_t count = ::read(m_socket, chunk, size_t(asked));
+        const ssize_t count = ::read(m_socket, chunk, size_t(wanted));
         if (count > 0) {
-            m_waiting = std::max<qint64>(m_waiting - count, 0);
             m_silenceStarts = true;
             return count;
         }
-        // A wake-up without data is no fault; end of file or an error is.
-        if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
-            m_waiting = 0;
-            continue;
+        // Nothing waiting is no fault; end of file or an error is.
+        if (count < 0 && errno == EAGAIN) {
+            if (!waitForBytes())
+                return HostSilent;
+        } else if (count == 0 || errno != EINTR) {
+            return PortFailed;
         }
-        return PortFailed;
     }
-}
-
-qint64 PortReader::bytesWaiting()
-{
-    int count = 0;
-    m_countable = m_countable && ::ioctl(m_socket, FIONREAD, &count) == 0;
-    return m_countable ? count : 0;
 }
 
 // Waits until the port is readable, at most until the host has been silent

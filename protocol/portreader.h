@@ -8,12 +8,10 @@
 
 #include <sys/types.h>
 
-// Reads the port for one update transfer without ever blocking: a read asks
-// only for bytes the device reports waiting (FIONREAD), or follows a poll()
-// that saw the port become readable. Waiting bytes are counted down rather
-// than asked for again, since a system call per chunk costs a good part of
-// the transfer rate. A device that cannot count its bytes (the printer
-// gadget) is polled before every read.
+// Reads the port (opened non-blocking) for one update transfer without ever
+// blocking: a read takes what waits, and only a read that finds nothing
+// waits for the port in poll(), so that a transfer the host keeps fed costs
+// one system call per chunk.
 class PortReader
 {
 public:
@@ -24,20 +22,14 @@ public:
 
     PortReader(int socket, int silenceMs);
 
-    // Makes the reader behave as on a device without FIONREAD.
-    void assumeUncountable() { m_countable = false; }
-
     // At most `wanted` bytes into `chunk`: the count read, or a Result.
     ssize_t read(char *chunk, qint64 wanted);
 
 private:
-    qint64 bytesWaiting();
     bool waitForBytes();
 
     const int m_socket;
     const int m_silenceMs;
-    qint64 m_waiting = 0;
-    bool m_countable = true;
     QElapsedTimer m_sinceBytes;
     bool m_silenceStarts = false; // bytes came since the last wait
 };

@@ -8,24 +8,13 @@ class PortReaderTest : public QObject
     Q_OBJECT
 
 private slots:
-    // With and without a byte count from the device, the reader hands out
-    // what waits, tells a silent host from a hung-up one, and takes bytes
-    // that waited while the daemon was busy elsewhere past the silence bound
-    // (a bound of 0 stands for that).
-    void reads_data()
-    {
-        QTest::addColumn<bool>("countable");
-        QTest::newRow("device counts its bytes") << true;
-        QTest::newRow("device cannot count") << false;
-    }
-
+    // The reader hands out what waits, tells a silent host from a hung-up
+    // one, and takes bytes that waited while the daemon was busy elsewhere
+    // past the silence bound (a bound of 0 stands for that).
     void reads()
     {
-        QFETCH(bool, countable);
         TestPipe pipe;
         PortReader port(pipe.fds[0], 0);
-        if (!countable)
-            port.assumeUncountable();
         char chunk[8];
 
         pipe.send("0123456789");

@@ -6,11 +6,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-// A pipe whose ends close with it; the test writes the write end and may
-// hang it up.
+// A pipe whose ends close with it, non-blocking as the daemon's port; the
+// test writes the write end and may hang it up.
 struct TestPipe
 {
-    TestPipe() { QVERIFY(::pipe2(fds, O_CLOEXEC) == 0); }
+    TestPipe() { QVERIFY(::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0); }
     ~TestPipe()
     {
         for (int fd : fds)

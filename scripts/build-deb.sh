@@ -72,8 +72,10 @@ deb="$out/$(basename "$built")"
 # units, so that its ExecStart binary, the targets it names and the manual
 # page of its Documentation key all exist.
 root="$work/root"
-mkdir -p "$root/lib/systemd/system"
+mkdir -p "$root/lib/systemd/system" "$root/usr/bin"
 cp -a /lib/systemd/system/. "$root/lib/systemd/system/"
+# The unit's start check runs test(1).
+cp /usr/bin/test "$root/usr/bin/"
 dpkg-deb -x "$deb" "$root"
 echo "== systemd-analyze verify brevdaemon.service"
 findings="$(MANPATH="$root/usr/share/man" \

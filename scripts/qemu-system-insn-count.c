@@ -8,9 +8,12 @@
  * At each end the plugin appends one line per processor to the file given as
  * out=PATH: "stretch S cpu N user U kernel K", stretches numbered from 1.
  * Instructions at or above the kernel's module area (0xbf000000, the 3G/1G
- * split of Debian's armmp kernel) count as the kernel's. A processor that waits for an interrupt (WFI) executes
- * nothing meanwhile, so an idle processor adds only the instructions of its
- * wake-ups.
+ * split of Debian's armmp kernel) count as the kernel's. A processor that
+ * waits for an interrupt (WFI) executes nothing meanwhile, so an idle
+ * processor adds only the instructions of its wake-ups. One that waits for
+ * an event (WFE, in the kernel's spinlocks) sleeps on a board too, but spins
+ * under TCG as fast as the host lets it: a block holding a WFE and the block
+ * run after it (the lock's check) are left out.
  *
  * QEMU installs no header for its plugin interface, so the few declarations
  * used here are written out; they are version 1 of that interface (QEMU 7),
@@ -50,18 +53,27 @@ EXPORT int qemu_plugin_version = 1;
 #define MARK_START 0xe320f062u /* hint #98 */
 #define MARK_END 0xe320f063u   /* hint #99 */
 
+#define WFE_A32 0xe320f002u
+#define WFE_T16 0xffffbf20u /* as instruction_word gives it */
+
 /* Each processor adds to its own counters only: [cpu][0] user, [cpu][1] kernel. */
 static uint64_t executed[MAX_CPUS][2];
+static int after_wfe[MAX_CPUS];
 static uint64_t stretch_start[MAX_CPUS][2];
 static char out_path[4096];
 static int stretches;
 
-/* A block's user data is its instruction count, shifted, with its ring in bit 0. */
+/* A block's user data is its instruction count, shifted by two, with its
+ * ring in bit 0 and whether it holds a WFE in bit 1. */
 static void on_block(unsigned int cpu, void *userdata)
 {
     uintptr_t block = (uintptr_t)userdata;
-    if (cpu < MAX_CPUS)
-        executed[cpu][block & 1] += block >> 1;
+    if (cpu >= MAX_CPUS)
+        return;
+    int spinning = after_wfe[cpu] || (block & 2);
+    after_wfe[cpu] = (block & 2) != 0;
+    if (!spinning)
+        executed[cpu][block & 1] += block >> 2;
 }
 
 static void on_start(unsigned int cpu, void *userdata)
@@ -88,12 +100,14 @@ static void on_end(unsigned int cpu, void *userdata)
     fclose(out);
 }
 
+/* The instruction's encoding; a 16-bit Thumb one with its upper half set. */
 static uint32_t instruction_word(const struct qemu_plugin_insn *insn)
 {
     uint32_t word = 0;
-    if (qemu_plugin_insn_size(insn) == sizeof word)
-        memcpy(&word, qemu_plugin_insn_data(insn), sizeof word);
-    return word;
+    size_t size = qemu_plugin_insn_size(insn);
+    if (size <= sizeof word)
+        memcpy(&word, qemu_plugin_insn_data(insn), size);
+    return size == 2 ? word | 0xffff0000u : word;
 }
 
 static void on_translation(qemu_plugin_id_t id, struct qemu_plugin_tb *tb)
@@ -103,16 +117,19 @@ static void on_translation(qemu_plugin_id_t id, struct qemu_plugin_tb *tb)
     if (!count)
         return;
     uintptr_t kernel = qemu_plugin_insn_vaddr(qemu_plugin_tb_get_insn(tb, 0)) >= KERNEL_START;
-    qemu_plugin_register_vcpu_tb_exec_cb(tb, on_block, QEMU_PLUGIN_CB_NO_REGS,
-                                         (void *)((count << 1) | kernel));
+    uintptr_t wfe = 0;
     for (size_t i = 0; i < count; ++i) {
         struct qemu_plugin_insn *insn = qemu_plugin_tb_get_insn(tb, i);
         uint32_t word = instruction_word(insn);
-        if (word == MARK_START)
+        if (word == WFE_A32 || word == WFE_T16)
+            wfe = 2;
+        else if (word == MARK_START)
             qemu_plugin_register_vcpu_insn_exec_cb(insn, on_start, QEMU_PLUGIN_CB_NO_REGS, NULL);
         else if (word == MARK_END)
             qemu_plugin_register_vcpu_insn_exec_cb(insn, on_end, QEMU_PLUGIN_CB_NO_REGS, NULL);
     }
+    qemu_plugin_register_vcpu_tb_exec_cb(tb, on_block, QEMU_PLUGIN_CB_NO_REGS,
+                                         (void *)((count << 2) | wfe | kernel));
 }
 
 EXPORT int qemu_plugin_install(qemu_plugin_id_t id, const qemu_info_t *info, int argc, char **argv)

@@ -22,11 +22,14 @@ wait_until() {
     done
 }
 mark() { taskset -c 0 ./mark "$1"; }
-send() { taskset -c 0 dd if=/tmp/job of=/dev/usb/lp0 bs=64k 2>/dev/null; }
+# The host end stays open on descriptor 3 until the stretch ends: the
+# gadget's reader sees the end of the file when the host closes it.
+send() { taskset -c 0 dd if=/tmp/job bs=64k 2>/dev/null >&3; }
 daemon_pid() { systemctl show -p MainPID --value brevdaemon.service; }
 daemon_serves() { timeout 15 brevctl -t 8 status; }
 written() { sed -n 's/^wchar: //p' "/proc/$1/io"; }
 spooled() { [ $(($(written "$1") - $2)) -ge "$bytes" ]; }
+printed() { [ "$(stat -c %s /var/spool/board/out)" -ge "$bytes" ]; }
 sleeping() { grep -q '^State:[[:space:]]*S' "/proc/$1/status"; }
 
 # Every process on the first processor; a reader started later is moved.
@@ -50,26 +53,37 @@ count_daemon() {
     pid=$(daemon_pid)
     taskset -a -p -c 1 "$pid" >/dev/null
     before=$(written "$pid")
+    exec 3>/dev/usb/lp0
     mark start
     send
     wait_until 300 spooled "$pid" "$before"
     mark end
+    exec 3>&-
     echo "counted daemon $bytes"
+    # The job ends, and is in CUPS' output, before the daemon stops.
+    rm -f /var/spool/board/out
     printf 'E\r\n' > /dev/usb/lp0
+    wait_until 300 printed
 }
 
 count_plain_loop() {
     systemctl stop brevdaemon.service
     taskset -c 1 dd if=/dev/g_nira_printer of=/tmp/plain bs=1023 iflag=count_bytes \
-        count=$((bytes + 3)) 2>/dev/null &
+        count=$((bytes + 3)) 2>/tmp/plain.err &
     reader=$!
     wait_until 10 sleeping "$reader"
+    exec 3>/dev/usb/lp0
     mark start
     send
     wait "$reader"
     mark end
+    exec 3>&-
     echo "counted plain-loop $bytes"
-    cmp -s /tmp/job /tmp/plain || { echo "the plain loop's copy differs" >&2; exit 1; }
+    cmp -s /tmp/job /tmp/plain || {
+        echo "the plain loop's copy differs: $(cat /tmp/plain.err)" >&2
+        systemctl status --no-pager brevdaemon.service >&2
+        exit 1
+    }
 }
 
 round=0

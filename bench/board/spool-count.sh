@@ -68,8 +68,14 @@ count_daemon() {
 
 count_plain_loop() {
     systemctl stop brevdaemon.service
-    taskset -c 1 dd if=/dev/g_nira_printer of=/tmp/plain bs=1023 iflag=count_bytes \
-        count=$((bytes + 3)) 2>/tmp/plain.err &
+    # The gadget's read now and then returns 0 before the host is done: dd
+    # is started again for the rest.
+    # shellcheck disable=SC2016 # expanded by the reader's shell
+    taskset -c 1 sh -c ': > /tmp/plain
+        while [ "$(stat -c %s /tmp/plain)" -lt "$1" ]; do
+            dd if=/dev/g_nira_printer of=/tmp/plain bs=1023 iflag=count_bytes oflag=append \
+                conv=notrunc count=$(($1 - $(stat -c %s /tmp/plain))) 2>/tmp/plain.err || exit 1
+        done' reader $((bytes + 3)) &
     reader=$!
     wait_until 10 sleeping "$reader"
     exec 3>/dev/usb/lp0

@@ -3,9 +3,10 @@
 # binfmt_misc, with the fix-binary flag, so that they also run inside chroots
 # and mount namespaces where the emulator's path is not visible. Fails when
 # the kernel does not let that be set up (a container without binfmt_misc).
+# Also installs arch-test, with which mmdebstrap checks that armhf runs here.
 set -eu
 repo="$(cd "$(dirname "$0")/.." && pwd)"
-"$repo/scripts/ensure-packages.sh" qemu-user-static
+"$repo/scripts/ensure-packages.sh" qemu-user-static arch-test
 
 entry=/proc/sys/fs/binfmt_misc/qemu-arm
 registered() {

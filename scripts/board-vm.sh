@@ -28,6 +28,8 @@
 # from the build tree (BREV_BOARD_BREVSIM names another). Exits 77 with the reason when qemu,
 # mmdebstrap, a static busybox, the kernel or the mirror cannot be had. The
 # board is powered off after BREV_BOARD_TIMEOUT seconds (default 1200).
+# BREV_BOARD_FILES names files of this machine handed in too (in /run/board),
+# BREV_BOARD_QEMU_OPTIONS more options for qemu (a plugin, say).
 set -eu
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -94,9 +96,12 @@ prepare_root() {
     [ "$arch" = amd64 ] || "$repo/scripts/armhf-binfmt.sh" >/dev/null
     partial=$board_cache/partial-$arch
     rm -rf "$partial"
+    # The kernel package's own initramfs is never booted, and making it
+    # under qemu-user takes minutes: its hook is left out.
     # shellcheck disable=SC2016 # the hook's $1 is mmdebstrap's, expanded by it
     mmdebstrap --quiet --variant=minbase --arch="$arch" \
         --aptopt='APT::Install-Recommends "false"' \
+        --dpkgopt='path-exclude=/etc/kernel/postinst.d/initramfs-tools' \
         --include="$(echo "$packages" | tr ' ' ',')" \
         --customize-hook='rm -rf "$1"/var/lib/apt/lists/* "$1"/var/cache/apt/*.bin' \
         bookworm "$partial" "deb $mirror bookworm main" >"$board_cache/mmdebstrap.log" 2>&1 || {
@@ -193,6 +198,8 @@ write_share() {
     mkdir -p "$share/fixture/usr/local/bin"
     cp "$brevsim" "$share/fixture/usr/local/bin/brevsim"
     cp "$repo/scripts/gadget-setup.sh" "$share/"
+    # shellcheck disable=SC2086 # a list of files
+    [ -z "${BREV_BOARD_FILES:-}" ] || cp $BREV_BOARD_FILES "$share/"
     wants=/root/etc/systemd/system/multi-user.target.wants
     {
         echo 'set -e'
@@ -291,6 +298,6 @@ vm_run "$qemu" $machine -smp 2 -m 1024 \
     -nodefaults -display none -no-reboot -nic none $serial \
     -kernel "$kernel/vmlinuz" -initrd "$initramfs" \
     -append "console=$console loglevel=2 panic=1 rdinit=/init quiet systemd.show_status=0" \
-    $shares
+    $shares ${BREV_BOARD_QEMU_OPTIONS:-}
 [ $# -gt 0 ] || exit 0
 vm_exit

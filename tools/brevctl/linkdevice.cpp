@@ -117,7 +117,7 @@ LinkDevice::Result LinkDevice::send(const QByteArray &bytes, int stallTimeoutMs,
                                     const std::function<void(qint64)> &progress)
 {
     // Pieces small enough that a person sees the transfer move.
-    constexpr qsizetype piece = 16384;
+    constexpr qint64 piece = 16384;
     m_sent = 0;
     while (m_sent < bytes.size()) {
         const Result room = waitFor(POLLOUT, QDeadlineTimer(stallTimeoutMs));

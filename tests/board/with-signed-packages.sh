@@ -8,9 +8,9 @@ set -eu
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 made=$(mktemp -d)
 trap 'rm -rf "$made"' EXIT
-sh "$repo/tests/harness/signed-packages.sh" "$made/signed"
+sh "$repo/tests/harness/signed-packages.sh" "$made"
 status=0
-BREV_BOARD_FILES="$made/signed/unsigned.deb $made/signed/maker.deb $made/signed/other.deb
-$made/signed/maker.key $repo/scripts/install-maker-key.sh" \
+BREV_BOARD_FILES="$made/unsigned.deb $made/maker.deb $made/other.deb
+$made/maker.key $repo/scripts/install-maker-key.sh" \
     "$repo/scripts/board-vm.sh" "$1" "$repo/tests/board/board-tests.sh" || status=$?
 exit "$status"

@@ -16,7 +16,7 @@
 #   that copy is installed: the daemon, which owns the update folder, can
 #   neither swap nor change what is installed. Anything else is refused
 #   (status 1) and nothing is run.
-# update: the printer's update program; the request is not read.
+# update: the printer's update program; the request is read and ignored.
 set -u
 
 # The installer and the only options the daemon may pass it.
@@ -76,6 +76,9 @@ install)
     install_package "$@"
     ;;
 update)
+    # The request is read to its end, though unused: a connection closed
+    # with bytes unread is reset, and the daemon would lose the answer.
+    while IFS= read -r _; do :; done
     # shellcheck disable=SC2086 # the program and its fixed argument
     $update_program </dev/null >&2
     answer $?

@@ -273,6 +273,11 @@ no_denials() {
 }
 check "no system-call filter or sandbox denial in the journal" no_denials
 
-[ "$failures" -eq 0 ] || { echo "--- the daemon's log:"; daemon_log | tail -n 40; }
+[ "$failures" -eq 0 ] || {
+    echo "--- the daemon's log:"
+    daemon_log | tail -n 40
+    systemctl list-jobs --no-pager
+    systemctl status --no-pager brevdaemon.service 'brevdaemon-*' 2>&1 | tail -n 30
+}
 echo "board tests: $failures failed; board up $(cut -d' ' -f1 /proc/uptime) s"
 exit "$failures"

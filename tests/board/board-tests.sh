@@ -230,6 +230,24 @@ gadget_after_daemon() {
 }
 check "a gadget made after the daemon started is served without a restart by hand" gadget_after_daemon
 
+# --- updates signed by the maker -----------------------------------------------
+# The packages and the key are made on the build machine with throwaway keys
+# (tests/harness/signed-packages.sh) and handed in beside this job.
+
+refused_as_unsigned() {
+    ! brevctl -t 120 update "$1" 2>/tmp/refused.err && grep -q "error 5:" /tmp/refused.err
+}
+signed_updates_only() {
+    sh ./install-maker-key.sh / maker.key >/dev/null &&
+        refused_as_unsigned unsigned.deb && refused_as_unsigned other.deb &&
+        ! dpkg-query -W signed-update >/dev/null 2>&1 &&
+        brevctl -t 120 update maker.deb >/dev/null && dpkg-query -W signed-update >/dev/null
+}
+# Without the key again, for the unsigned packages after it.
+forget_maker_key() { rm -rf /etc/debsig/policies /usr/share/debsig/keyrings; }
+check "with the maker's key, only packages the maker signed are installed" signed_updates_only
+forget_maker_key
+
 # --- the daemon updating itself ----------------------------------------------------
 
 serves_as_new_version() {
@@ -248,22 +266,6 @@ self_update() {
         wait_until 60 serves_as_new_version
 }
 check "an update holding the daemon itself completes, and the new version serves" self_update
-
-# --- updates signed by the maker -----------------------------------------------
-# Last, as a board with the maker's key refuses the unsigned packages above.
-# The packages and the key are made on the build machine with throwaway keys
-# (tests/harness/signed-packages.sh) and handed in beside this job.
-
-refused_as_unsigned() {
-    ! brevctl -t 120 update "$1" 2>/tmp/refused.err && grep -q "error 5:" /tmp/refused.err
-}
-signed_updates_only() {
-    sh ./install-maker-key.sh / maker.key >/dev/null &&
-        refused_as_unsigned unsigned.deb && refused_as_unsigned other.deb &&
-        ! dpkg-query -W signed-update >/dev/null 2>&1 &&
-        brevctl -t 120 update maker.deb >/dev/null && dpkg-query -W signed-update >/dev/null
-}
-check "with the maker's key, only packages the maker signed are installed" signed_updates_only
 
 # --- over the whole run -----------------------------------------------------------
 

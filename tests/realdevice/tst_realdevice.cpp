@@ -134,6 +134,9 @@ private slots:
         QVERIFY(m_simulator.start());
         QVERIFY(m_daemon.start());
         QVERIFY(attachHost());
+        // Serving, with its services: the cases below start from a daemon
+        // that has opened the gadget and subscribed to its notices.
+        QVERIFY(answers("~S,STATUSREQ\r\n", "~S,STATUSRES,0\r\n", answerTimeoutMs));
     }
 
     // After a job the print engine reports its queue complete: the daemon

@@ -7,34 +7,18 @@
  * prctl(0x62726576, 0) at its end (an option no kernel knows, which fails
  * harmlessly); at each end the plugin writes the stretch's count to the file
  * given as out=PATH, where the program reads it back.
- *
- * QEMU installs no header for its plugin interface, so the few declarations
- * used here are written out; they are version 1 of that interface (QEMU 7),
- * which QEMU checks against qemu_plugin_version when it loads the plugin.
  */
-#include <stdint.h>
-#include <stdio.h>
-#include <string.h>
+#include "qemu-plugin-api.h"
 
-typedef uint64_t qemu_plugin_id_t;
-struct qemu_plugin_tb;
-typedef struct qemu_info_t qemu_info_t;
 enum qemu_plugin_op { QEMU_PLUGIN_INLINE_ADD_U64 };
 
-typedef void (*qemu_plugin_vcpu_tb_trans_cb_t)(qemu_plugin_id_t id, struct qemu_plugin_tb *tb);
 typedef void (*qemu_plugin_vcpu_syscall_cb_t)(qemu_plugin_id_t id, unsigned int vcpu_index, int64_t num,
                                               uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4,
                                               uint64_t a5, uint64_t a6, uint64_t a7, uint64_t a8);
 
-void qemu_plugin_register_vcpu_tb_trans_cb(qemu_plugin_id_t id, qemu_plugin_vcpu_tb_trans_cb_t cb);
 void qemu_plugin_register_vcpu_syscall_cb(qemu_plugin_id_t id, qemu_plugin_vcpu_syscall_cb_t cb);
 void qemu_plugin_register_vcpu_tb_exec_inline(struct qemu_plugin_tb *tb, enum qemu_plugin_op op,
                                               void *ptr, uint64_t imm);
-size_t qemu_plugin_tb_n_insns(const struct qemu_plugin_tb *tb);
-
-#define EXPORT __attribute__((visibility("default")))
-
-EXPORT int qemu_plugin_version = 1;
 
 /* The prctl system call of 32-bit ARM Linux, and the marker option. */
 #define PRCTL_NUMBER 172
@@ -73,14 +57,8 @@ static void on_syscall(qemu_plugin_id_t id, unsigned int vcpu_index, int64_t num
 EXPORT int qemu_plugin_install(qemu_plugin_id_t id, const qemu_info_t *info, int argc, char **argv)
 {
     (void)info;
-    for (int i = 0; i < argc; ++i) {
-        if (strncmp(argv[i], "out=", 4) == 0)
-            snprintf(out_path, sizeof out_path, "%s", argv[i] + 4);
-    }
-    if (!out_path[0]) {
-        fprintf(stderr, "qemu-insn-count: give out=PATH\n");
+    if (plugin_out_path(argc, argv, out_path, sizeof out_path, "qemu-insn-count") != 0)
         return -1;
-    }
     qemu_plugin_register_vcpu_tb_trans_cb(id, on_translation);
     qemu_plugin_register_vcpu_syscall_cb(id, on_syscall);
     return 0;

@@ -14,39 +14,23 @@
  * an event (WFE, in the kernel's spinlocks) sleeps on a board too, but spins
  * under TCG as fast as the host lets it: a block holding a WFE and the block
  * run after it (the lock's check) are left out.
- *
- * QEMU installs no header for its plugin interface, so the few declarations
- * used here are written out; they are version 1 of that interface (QEMU 7),
- * which QEMU checks against qemu_plugin_version when it loads the plugin.
  */
-#include <stdint.h>
-#include <stdio.h>
-#include <string.h>
+#include "qemu-plugin-api.h"
 
-typedef uint64_t qemu_plugin_id_t;
-struct qemu_plugin_tb;
 struct qemu_plugin_insn;
-typedef struct qemu_info_t qemu_info_t;
 enum qemu_plugin_cb_flags { QEMU_PLUGIN_CB_NO_REGS };
 
-typedef void (*qemu_plugin_vcpu_tb_trans_cb_t)(qemu_plugin_id_t id, struct qemu_plugin_tb *tb);
 typedef void (*qemu_plugin_vcpu_udata_cb_t)(unsigned int vcpu_index, void *userdata);
 
-void qemu_plugin_register_vcpu_tb_trans_cb(qemu_plugin_id_t id, qemu_plugin_vcpu_tb_trans_cb_t cb);
 void qemu_plugin_register_vcpu_tb_exec_cb(struct qemu_plugin_tb *tb, qemu_plugin_vcpu_udata_cb_t cb,
                                           enum qemu_plugin_cb_flags flags, void *userdata);
 void qemu_plugin_register_vcpu_insn_exec_cb(struct qemu_plugin_insn *insn,
                                             qemu_plugin_vcpu_udata_cb_t cb,
                                             enum qemu_plugin_cb_flags flags, void *userdata);
-size_t qemu_plugin_tb_n_insns(const struct qemu_plugin_tb *tb);
 struct qemu_plugin_insn *qemu_plugin_tb_get_insn(const struct qemu_plugin_tb *tb, size_t idx);
 const void *qemu_plugin_insn_data(const struct qemu_plugin_insn *insn);
 size_t qemu_plugin_insn_size(const struct qemu_plugin_insn *insn);
 uint64_t qemu_plugin_insn_vaddr(const struct qemu_plugin_insn *insn);
-
-#define EXPORT __attribute__((visibility("default")))
-
-EXPORT int qemu_plugin_version = 1;
 
 #define MAX_CPUS 8
 #define KERNEL_START 0xbf000000u
@@ -135,14 +119,8 @@ static void on_translation(qemu_plugin_id_t id, struct qemu_plugin_tb *tb)
 EXPORT int qemu_plugin_install(qemu_plugin_id_t id, const qemu_info_t *info, int argc, char **argv)
 {
     (void)info;
-    for (int i = 0; i < argc; ++i) {
-        if (strncmp(argv[i], "out=", 4) == 0)
-            snprintf(out_path, sizeof out_path, "%s", argv[i] + 4);
-    }
-    if (!out_path[0]) {
-        fprintf(stderr, "qemu-system-insn-count: give out=PATH\n");
+    if (plugin_out_path(argc, argv, out_path, sizeof out_path, "qemu-system-insn-count") != 0)
         return -1;
-    }
     qemu_plugin_register_vcpu_tb_trans_cb(id, on_translation);
     return 0;
 }
